@@ -1,0 +1,5 @@
+#pragma once
+
+#include "Types/Matrix.hpp"
+#include "Types/Vector.hpp"
+#include "Types/VectorView.hpp"
