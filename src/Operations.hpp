@@ -1,0 +1,15 @@
+#pragma once
+
+#include "Operations/Operations.hpp"
+#include "Operations/axpy.hpp"
+#include "Operations/copy.hpp"
+#include "Operations/dot.hpp"
+#include "Operations/gemm.hpp"
+#include "Operations/gemv.hpp"
+#include "Operations/ls.hpp"
+#include "Operations/matmul.hpp"
+#include "Operations/matvec.hpp"
+#include "Operations/scale.hpp"
+#include "Operations/show.hpp"
+#include "Operations/sum.hpp"
+#include "Operations/swap.hpp"

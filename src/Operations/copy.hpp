@@ -1,0 +1,28 @@
+#pragma once
+
+#include <complex>
+
+#include "Operations.hpp"
+#include "checks.hpp"
+
+namespace Algorithms {
+namespace routine {
+
+inline void copy(blas_int n, const float* x, float* y) { cblas_scopy(n, x, 1, y, 1); }
+inline void copy(blas_int n, const double* x, double* y) { cblas_dcopy(n, x, 1, y, 1); }
+inline void copy(blas_int n, const std::complex<float>* x, std::complex<float>* y) {
+  cblas_ccopy(n, x, 1, y, 1);
+}
+inline void copy(blas_int n, const std::complex<double>* x, std::complex<double>* y) {
+  cblas_zcopy(n, x, 1, y, 1);
+}
+
+}  // namespace routine
+
+template <class T, class S>
+S& Operations::copy(const T& x, S& y) {
+  routine::copy(level1_count("copy", x, y), x.get(), y.get());
+  return y;
+}
+
+}  // namespace Algorithms

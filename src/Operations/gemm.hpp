@@ -1,0 +1,78 @@
+#pragma once
+
+#include <complex>
+#include <stdexcept>
+#include <string>
+
+#include "Operations.hpp"
+#include "checks.hpp"
+
+namespace Algorithms {
+
+// Y = aAX + bY needs A: M x K, X: K x N and Y: M x N.
+template <class T, class S, class R>
+void validate_gemm(const T& A, const S& X, R& Y) {
+  const size_t A0 = A.template dim<0>();
+  const size_t Y0 = Y.template dim<0>();
+  if (A0 != Y0) {
+    throw std::runtime_error(
+        "In gemm expression Y = aAX + bY, matrix A dimension 0: " + std::to_string(A0) +
+        ", doesn't match matrix Y dimension 0: " + std::to_string(Y0));
+  }
+  if (X.template dim<1>() != Y.template dim<1>()) {
+    throw std::runtime_error(
+        "In gemm expression Y = aAX + bY, matrix X dimension 1: " +
+        std::to_string(X.template dim<1>()) +
+        ", doesn't match matrix Y dimension 1: " + std::to_string(Y.template dim<1>()));
+  }
+  if (A.template dim<1>() != X.template dim<0>()) {
+    throw std::runtime_error(
+        "In gemm expression Y = aAX + bY, matrix A dimension 1: " +
+        std::to_string(A.template dim<1>()) +
+        ", doesn't match matrix X dimension 0: " + std::to_string(X.template dim<0>()));
+  }
+}
+
+namespace routine {
+
+inline void gemm(blas_int m, blas_int n, blas_int k, float a, const float* A, blas_int lda,
+                 const float* X, blas_int ldx, float b, float* Y, blas_int ldy) {
+  cblas_sgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, m, n, k, a, A, lda, X, ldx, b, Y, ldy);
+}
+inline void gemm(blas_int m, blas_int n, blas_int k, const std::complex<float>& a,
+                 const std::complex<float>* A, blas_int lda, const std::complex<float>* X,
+                 blas_int ldx, const std::complex<float>& b, std::complex<float>* Y, blas_int ldy) {
+  cblas_cgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, m, n, k, &a, A, lda, X, ldx, &b, Y, ldy);
+}
+inline void gemm(blas_int m, blas_int n, blas_int k, double a, const double* A, blas_int lda,
+                 const double* X, blas_int ldx, double b, double* Y, blas_int ldy) {
+  cblas_dgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, m, n, k, a, A, lda, X, ldx, b, Y, ldy);
+}
+inline void gemm(blas_int m, blas_int n, blas_int k, const std::complex<double>& a,
+                 const std::complex<double>* A, blas_int lda, const std::complex<double>* X,
+                 blas_int ldx, const std::complex<double>& b, std::complex<double>* Y,
+                 blas_int ldy) {
+  cblas_zgemm(CblasColMajor, CblasNoTrans, CblasNoTrans, m, n, k, &a, A, lda, X, ldx, &b, Y, ldy);
+}
+
+}  // namespace routine
+
+template <class T, class S, class R>
+R& Operations::gemm_named(const char* name, typename T::SampleType a, typename T::SampleType b,
+                          const T& A, const S& X, R& Y) {
+  validate_gemm(A, X, Y);
+  const blas_int m = to_blas_int(name, A.template dim<0>());
+  const blas_int n = to_blas_int(name, X.template dim<1>());
+  const blas_int k = to_blas_int(name, A.template dim<1>());
+  routine::gemm(m, n, k, a, A.get(), leading_dimension(m), X.get(), leading_dimension(k), b,
+                Y.get(), leading_dimension(m));
+  return Y;
+}
+
+template <class T, class S, class R>
+R& Operations::gemm(typename T::SampleType a, typename T::SampleType b, const T& A, const S& X,
+                    R& Y) {
+  return gemm_named("gemm", a, b, A, X, Y);
+}
+
+}  // namespace Algorithms

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <complex>
+#include <stdexcept>
+#include <string>
+
+#include "Operations.hpp"
+#include "checks.hpp"
+#include "scale.hpp"
+
+namespace Algorithms {
+
+// y = aAx + by needs x as long as A is wide and y as long as A is tall.
+template <class T, class S, class R>
+void validate_gemv(const T& A, const S& x, R& y) {
+  if (x.template dim<0>() != A.template dim<1>()) {
+    throw std::runtime_error(
+        "In gemv expression y = aAx + by, matrix A dimension 1: " +
+        std::to_string(A.template dim<1>()) +
+        ", doesn't match vector x dimension 0: " + std::to_string(x.template dim<0>()));
+  }
+  if (A.template dim<0>() != y.template dim<0>()) {
+    throw std::runtime_error(
+        "In gemv expression y = aAx + by, matrix A dimension 0: " +
+        std::to_string(A.template dim<0>()) +
+        ", doesn't match vector y dimension 0: " + std::to_string(y.template dim<0>()));
+  }
+}
+
+namespace routine {
+
+inline void gemv(blas_int m, blas_int n, float a, const float* A, blas_int lda, const float* x,
+                 float b, float* y) {
+  cblas_sgemv(CblasColMajor, CblasNoTrans, m, n, a, A, lda, x, 1, b, y, 1);
+}
+inline void gemv(blas_int m, blas_int n, const std::complex<float>& a, const std::complex<float>* A,
+                 blas_int lda, const std::complex<float>* x, const std::complex<float>& b,
+                 std::complex<float>* y) {
+  cblas_cgemv(CblasColMajor, CblasNoTrans, m, n, &a, A, lda, x, 1, &b, y, 1);
+}
+inline void gemv(blas_int m, blas_int n, double a, const double* A, blas_int lda, const double* x,
+                 double b, double* y) {
+  cblas_dgemv(CblasColMajor, CblasNoTrans, m, n, a, A, lda, x, 1, b, y, 1);
+}
+inline void gemv(blas_int m, blas_int n, const std::complex<double>& a,
+                 const std::complex<double>* A, blas_int lda, const std::complex<double>* x,
+                 const std::complex<double>& b, std::complex<double>* y) {
+  cblas_zgemv(CblasColMajor, CblasNoTrans, m, n, &a, A, lda, x, 1, &b, y, 1);
+}
+
+}  // namespace routine
+
+template <class T, class S, class R>
+R& Operations::gemv_named(const char* name, typename T::SampleType a, typename T::SampleType b,
+                          const T& A, const S& x, R& y) {
+  if constexpr (!is_matrix<T>::value) {
+    throw operand_type_error(std::string("In ") + name + ", operand A must be a matrix");
+  } else {
+    validate_gemv(A, x, y);
+    const blas_int m = to_blas_int(name, A.template dim<0>());
+    const blas_int n = to_blas_int(name, A.template dim<1>());
+    require_elements(name, "x", x.numel(), static_cast<size_t>(n));
+    require_elements(name, "y", y.numel(), static_cast<size_t>(m));
+    if (n == 0) {
+      // BLAS returns early on an empty product without applying b; the
+      // result of a sum over no terms is b*y.
+      routine::scal(m, b, y.get());
+    } else {
+      routine::gemv(m, n, a, A.get(), leading_dimension(m), x.get(), b, y.get());
+    }
+    return y;
+  }
+}
+
+template <class T, class S, class R>
+R& Operations::gemv(typename T::SampleType a, typename T::SampleType b, const T& A, const S& x,
+                    R& y) {
+  return gemv_named("gemv", a, b, A, x, y);
+}
+
+}  // namespace Algorithms
