@@ -56,6 +56,19 @@ inline void require_elements(const char* name, const char* operand, size_t numel
   }
 }
 
+// Shape check of the products: the named extents of two operands of the
+// expression must agree.
+inline void check_extents(const char* expression, const char* first, int firstDim,
+                          size_t firstExtent, const char* second, int secondDim,
+                          size_t secondExtent) {
+  if (firstExtent != secondExtent) {
+    throw std::runtime_error(std::string("In ") + expression + ", " + first + " dimension " +
+                             std::to_string(firstDim) + ": " + std::to_string(firstExtent) +
+                             ", doesn't match " + second + " dimension " +
+                             std::to_string(secondDim) + ": " + std::to_string(secondExtent));
+  }
+}
+
 // BLAS and LAPACK require leading dimensions of at least 1, even for empty
 // matrices.
 inline blas_int leading_dimension(blas_int rows) { return rows > 1 ? rows : 1; }

@@ -14,29 +14,28 @@ inline double dotu(blas_int n, const double* x, const double* y) {
 }
 // Complex results come back through a zeroed local, never as a returned
 // struct, whose calling convention differs between BLAS builds.
+template <class T, class Routine>
+T complex_dot(Routine routine, blas_int n, const T* x, const T* y) {
+  T result(0, 0);
+  routine(n, x, 1, y, 1, &result);
+  return result;
+}
+
 inline std::complex<float> dotu(blas_int n, const std::complex<float>* x,
                                 const std::complex<float>* y) {
-  std::complex<float> result(0.0f, 0.0f);
-  cblas_cdotu_sub(n, x, 1, y, 1, &result);
-  return result;
+  return complex_dot(cblas_cdotu_sub, n, x, y);
 }
 inline std::complex<double> dotu(blas_int n, const std::complex<double>* x,
                                  const std::complex<double>* y) {
-  std::complex<double> result(0.0, 0.0);
-  cblas_zdotu_sub(n, x, 1, y, 1, &result);
-  return result;
+  return complex_dot(cblas_zdotu_sub, n, x, y);
 }
 inline std::complex<float> dotc(blas_int n, const std::complex<float>* x,
                                 const std::complex<float>* y) {
-  std::complex<float> result(0.0f, 0.0f);
-  cblas_cdotc_sub(n, x, 1, y, 1, &result);
-  return result;
+  return complex_dot(cblas_cdotc_sub, n, x, y);
 }
 inline std::complex<double> dotc(blas_int n, const std::complex<double>* x,
                                  const std::complex<double>* y) {
-  std::complex<double> result(0.0, 0.0);
-  cblas_zdotc_sub(n, x, 1, y, 1, &result);
-  return result;
+  return complex_dot(cblas_zdotc_sub, n, x, y);
 }
 
 }  // namespace routine

@@ -12,25 +12,10 @@ namespace Algorithms {
 // Y = aAX + bY needs A: M x K, X: K x N and Y: M x N.
 template <class T, class S, class R>
 void validate_gemm(const T& A, const S& X, R& Y) {
-  const size_t A0 = A.template dim<0>();
-  const size_t Y0 = Y.template dim<0>();
-  if (A0 != Y0) {
-    throw std::runtime_error(
-        "In gemm expression Y = aAX + bY, matrix A dimension 0: " + std::to_string(A0) +
-        ", doesn't match matrix Y dimension 0: " + std::to_string(Y0));
-  }
-  if (X.template dim<1>() != Y.template dim<1>()) {
-    throw std::runtime_error(
-        "In gemm expression Y = aAX + bY, matrix X dimension 1: " +
-        std::to_string(X.template dim<1>()) +
-        ", doesn't match matrix Y dimension 1: " + std::to_string(Y.template dim<1>()));
-  }
-  if (A.template dim<1>() != X.template dim<0>()) {
-    throw std::runtime_error(
-        "In gemm expression Y = aAX + bY, matrix A dimension 1: " +
-        std::to_string(A.template dim<1>()) +
-        ", doesn't match matrix X dimension 0: " + std::to_string(X.template dim<0>()));
-  }
+  constexpr const char* expression = "gemm expression Y = aAX + bY";
+  check_extents(expression, "matrix A", 0, A.template dim<0>(), "matrix Y", 0, Y.template dim<0>());
+  check_extents(expression, "matrix X", 1, X.template dim<1>(), "matrix Y", 1, Y.template dim<1>());
+  check_extents(expression, "matrix A", 1, A.template dim<1>(), "matrix X", 0, X.template dim<0>());
 }
 
 namespace routine {

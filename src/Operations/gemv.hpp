@@ -13,18 +13,9 @@ namespace Algorithms {
 // y = aAx + by needs x as long as A is wide and y as long as A is tall.
 template <class T, class S, class R>
 void validate_gemv(const T& A, const S& x, R& y) {
-  if (x.template dim<0>() != A.template dim<1>()) {
-    throw std::runtime_error(
-        "In gemv expression y = aAx + by, matrix A dimension 1: " +
-        std::to_string(A.template dim<1>()) +
-        ", doesn't match vector x dimension 0: " + std::to_string(x.template dim<0>()));
-  }
-  if (A.template dim<0>() != y.template dim<0>()) {
-    throw std::runtime_error(
-        "In gemv expression y = aAx + by, matrix A dimension 0: " +
-        std::to_string(A.template dim<0>()) +
-        ", doesn't match vector y dimension 0: " + std::to_string(y.template dim<0>()));
-  }
+  constexpr const char* expression = "gemv expression y = aAx + by";
+  check_extents(expression, "matrix A", 1, A.template dim<1>(), "vector x", 0, x.template dim<0>());
+  check_extents(expression, "matrix A", 0, A.template dim<0>(), "vector y", 0, y.template dim<0>());
 }
 
 namespace routine {
