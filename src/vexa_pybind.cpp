@@ -400,12 +400,13 @@ void register_classes(py::module_& m, Postfix) {
   constexpr auto vecviewname = BOOST_HANA_STRING("view") + Postfix{};
   constexpr auto matname = BOOST_HANA_STRING("mat") + Postfix{};
 
+  // The view class exists before the vector's methods are defined, so the
+  // slicing signature names it instead of the C++ type.
   py::class_<Vec> vec(m, vecname.c_str());
+  py::class_<View> view(m, vecviewname.c_str());
   vec.def(py::init<std::size_t>());
   register_vector_methods<Vec>(vec);
   remember_class<Vec>(vec);
-
-  py::class_<View> view(m, vecviewname.c_str());
   register_vector_methods<View>(view);
   remember_class<View>(view);
 
