@@ -384,9 +384,31 @@ void register_vector_methods(Class& cls) {
       .def("__repr__", &render<C>);
 }
 
+// A direct call of a class's __new__ would give an instance whose native
+// object is never constructed, and pybind11 would then read uninitialised
+// memory. The __new__ attribute is replaced by a refusal; the type's tp_new
+// slot, which the class call uses, stays as it is. The classes are also
+// final, so no subclass __init__ can reach an instance before it exists.
+PyObject* refuse_bare_new(PyObject* cls, PyObject*, PyObject*) {
+  PyErr_Format(PyExc_TypeError, "%s objects cannot be created through __new__",
+               reinterpret_cast<PyTypeObject*>(cls)->tp_name);
+  return nullptr;
+}
+
+PyMethodDef bareNew = {
+    "__new__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&refuse_bare_new)),
+    METH_VARARGS | METH_KEYWORDS, nullptr};
+
 template <class C, class Class>
-void remember_class(const Class& cls) {
-  classTable[class_index<C>()] = reinterpret_cast<PyTypeObject*>(cls.ptr());
+void seal_class(const Class& cls) {
+  auto* type = reinterpret_cast<PyTypeObject*>(cls.ptr());
+  py::object refusal =
+      py::reinterpret_steal<py::object>(PyCFunction_NewEx(&bareNew, cls.ptr(), nullptr));
+  if (!refusal || PyDict_SetItemString(type->tp_dict, "__new__", refusal.ptr()) != 0) {
+    throw py::error_already_set();
+  }
+  PyType_Modified(type);
+  classTable[class_index<C>()] = type;
 }
 
 template <class DataType, class Postfix>
@@ -402,15 +424,15 @@ void register_classes(py::module_& m, Postfix) {
 
   // The view class exists before the vector's methods are defined, so the
   // slicing signature names it instead of the C++ type.
-  py::class_<Vec> vec(m, vecname.c_str());
-  py::class_<View> view(m, vecviewname.c_str());
+  py::class_<Vec> vec(m, vecname.c_str(), py::is_final());
+  py::class_<View> view(m, vecviewname.c_str(), py::is_final());
   vec.def(py::init<std::size_t>());
   register_vector_methods<Vec>(vec);
-  remember_class<Vec>(vec);
+  seal_class<Vec>(vec);
   register_vector_methods<View>(view);
-  remember_class<View>(view);
+  seal_class<View>(view);
 
-  py::class_<Mat> mat(m, matname.c_str());
+  py::class_<Mat> mat(m, matname.c_str(), py::is_final());
   mat.def(py::init<std::size_t, std::size_t>())
       .def("dim",
            [](const Mat& self, std::size_t idx) {
@@ -426,7 +448,7 @@ void register_classes(py::module_& m, Postfix) {
       .def("__getitem__", static_cast<DataType& (Mat::*)(Index)>(&Mat::operator[]))
       .def("__setitem__", [](Mat& self, Index idx, DataType value) { self[idx] = value; })
       .def("__repr__", &render<Mat>);
-  remember_class<Mat>(mat);
+  seal_class<Mat>(mat);
 }
 
 // ---------------------------------------------------------------------------

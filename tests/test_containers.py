@@ -152,3 +152,14 @@ def test_matrix_repr(kind, cols, shown):
     rows = (", ".join(entry(kind, 10 * i + j) if j >= 0 else "..." for j in shown) for i in (0, 1))
     assert repr(m) == str(m) == f"Matrix of size: (2, {cols})\n" + "".join(f"[{r}]\n" for r in rows)
     assert repr(vexa_class("mat", kind)(0, cols)) == f"Matrix of size: (0, {cols})\n"
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("container", CONTAINERS)
+def test_no_instance_without_a_native_object(kind, container):
+    # Such an instance used to read uninitialised memory and could crash.
+    cls = vexa_class(container, kind)
+    with pytest.raises(TypeError, match="cannot be created through __new__"):
+        cls.__new__(cls)
+    with pytest.raises(TypeError, match="not an acceptable base type"):
+        type("Derived", (cls,), {})
