@@ -1,0 +1,326 @@
+"""Call overhead and throughput of vexa, side by side with scipy.linalg.blas
+(scipy.linalg.lapack for "ls") and numpy, in one process.
+
+    .venv/bin/python benchmarks/bench.py [--quick]
+
+Small operands (8 elements, 8x8) measure the cost of a call, large ones the
+throughput. Times are the minimum over interleaved repeats; every ratio
+compares times from the same run. Writes results/results.md, results.json
+and overhead.png next to this script.
+"""
+
+import argparse
+import ctypes
+import json
+import math
+import os
+import platform
+import time
+import timeit
+from pathlib import Path
+
+import matplotlib
+import numpy as np
+import scipy
+import vexa
+from scipy.linalg import blas, lapack
+
+matplotlib.use("Agg")
+import matplotlib.pyplot as plt  # noqa: E402
+
+RESULTS = Path(__file__).resolve().parent / "results"
+DTYPES = {"s": np.float32, "d": np.float64, "c": np.complex64, "z": np.complex128}
+SMALL = {"n": 8, "h": 4, "g": 8, "m": 8, "r": 8, "c": 8}
+LARGE = {"n": 10**6, "h": 5 * 10**5, "g": 4000, "m": 2000, "r": 2000, "c": 500}
+EMPTY = dict.fromkeys(SMALL, 0)
+L1, L1M = "x:{n} y:{n}", "x:{h}x2 y:{h}x2"
+MV, MVM = "A:{g}x{g} x:{g} y:{g}", "A:{g}x{g} x:{g}x1 y:{g}x1"
+MM = "A:{m}x{m} X:{m}x{m} Y:{m}x{m}"
+LS, LSM = "A:{r}x{c} A0:{r}x{c} x:{r} b0:{r}", "A:{r}x{c} A0:{r}x{c} x:{r}x1 b0:{r}x1"
+# Function, scipy routine (real|complex kinds), vexa call, scipy call, numpy
+# expression, operands ("name:length" or "name:rowsxcols") of the kind's first
+# and last overload that a call can select; scipy and numpy get the first's data.
+# ls consumes A and x, so every side restores them by two copies before solving.
+# fmt: off
+CASES = [
+    ("scale", "scal", "f(u, x)", "g(u, x)", "x *= u", "x:{n}", "x:{h}x2"),
+    ("sum", "axpy", "f(x, y)", "g(x, y, a=1.0)", "y += x", L1, L1M),
+    ("dot", "dot|dotu", "f(x, y)", "g(x, y)", "np.dot(x, y)", L1, L1M),
+    ("copy", "copy", "f(x, y)", "g(x, y)", "y[:] = x", L1, L1M),
+    ("swap", "swap", "f(x, y)", "g(x, y)", "t = x.copy(); x[:] = y; y[:] = t", L1, L1M),
+    ("axpy", "axpy", "f(a, x, y)", "g(x, y, a=a)", "y += a * x", L1, L1M),
+    ("hdot", "|dotc", "f(x, y)", "g(x, y)", "np.vdot(x, y)", L1, L1M),
+    ("matvec", "gemv", "f(A, x, y)", "g(1.0, A, x, 1.0, y, overwrite_y=1)", "y += A @ x", MV, MVM),
+    ("gemv", "gemv", "f(a, b, A, x, y)", "g(a, A, x, b, y, overwrite_y=1)",
+     "np.add(a * (A @ x), b * y, out=y)", MV, MVM),
+    ("gemm", "gemm", "f(a, b, A, X, Y)", "g(a, A, X, b, Y, overwrite_c=1)",
+     "np.add(a * (A @ X), b * Y, out=Y)", MM, None),
+    ("matmul", "gemm", "f(A, X, Y)", "g(1.0, A, X, 1.0, Y, overwrite_c=1)", "Y += A @ X", MM, None),
+    ("ls", "gels", "cp(A0, A); cp(b0, x); f(A, x)",
+     "cp(A0f, Af); cp(b0, x); g(A, x, lwork=lw, overwrite_a=1, overwrite_b=1)",
+     "np.linalg.lstsq(A0, b0, rcond=None)", LS, LSM),
+]
+ELEMENTS = [("read vec", "x[3]", "x:{n}"), ("write vec", "x[3] = u", "x:{n}"),
+            ("read mat", "A[2, 3]", "A:{g}x{g}"), ("write mat", "A[2, 3] = u", "A:{g}x{g}")]
+SMALL_COLUMNS = ["function", "kind", "vexa first ns", "vexa last ns", "scipy ns", "numpy ns",
+                 "vexa/scipy", "vexa/numpy", "last/first", "result"]
+DISPATCH_COLUMNS = ["function", "front first ns", "front last ns", "last/first",
+                    "chain first ns", "chain last ns", "result"]
+LARGE_COLUMNS = ["function", "kind", "vexa ms", "scipy ms", "numpy ms", "vexa/best",
+                 "vexa GFLOP/s", "result"]
+# fmt: on
+
+
+def scalars(kind):
+    """Coefficients that keep repeated in-place updates bounded ("u" scales exactly)."""
+    if kind in "cz":
+        return {"a": 0.5 + 0.25j, "b": 0.5 - 0.25j, "u": 1j}
+    return {"a": 0.5, "b": 0.5, "u": -1.0}
+
+
+def operands(kind, spec, sizes, seed=1):
+    """Vexa containers and numpy arrays (matrices in Fortran order) holding the
+    same random values, by name. Large containers are filled by copying one
+    filled chunk into consecutive views, as element writes would take minutes."""
+    rng, made = np.random.default_rng(seed), {}
+    for item in spec.format(**sizes).split():
+        name, shape = item.split(":")
+        dims = [int(d) for d in shape.split("x")]
+        size, count = math.prod(dims), min(math.prod(dims), 4099)
+        chunk = rng.standard_normal(count) + (
+            1j * rng.standard_normal(count) if kind in "cz" else 0
+        )
+        chunk = chunk.astype(DTYPES[kind])
+        piece, flat = getattr(vexa, "vec" + kind)(count), getattr(vexa, "vec" + kind)(size)
+        for i, value in enumerate(chunk):
+            piece[i] = value.item()
+        for start in range(0, size, max(1, count)):
+            stop = min(start + count, size)
+            vexa.copy(piece[0 : stop - start], flat[start:stop])
+        array = np.resize(chunk, size)
+        if len(dims) == 2:
+            flat = vexa.copy(flat, getattr(vexa, "mat" + kind)(*dims))
+            array = array.reshape(dims, order="F")
+        made[name] = (flat, array)
+    return made
+
+
+def vexa_ns(name, kind, made):
+    containers = {k: v for k, (v, _) in made.items()}
+    return {"f": getattr(vexa, name), "cp": vexa.copy, **scalars(kind), **containers}
+
+
+def reference_ns(case, kind, made):
+    """Namespaces of the scipy call and of the numpy expression, each with its
+    own arrays holding the data of the vexa operands."""
+    routine = case[1].split("|")[kind in "cz"] if "|" in case[1] else case[1]
+    arrays = {k: a for k, (_, a) in made.items()}
+    scipy_ns = {**arrays, **scalars(kind), "cp": getattr(blas, kind + "copy")}
+    if routine == "gels":
+        lwork = getattr(lapack, kind + "gels_lwork")(*arrays["A"].shape, 1)[0]
+        scipy_ns.update(g=getattr(lapack, kind + "gels"), lw=int(lwork.real))
+        scipy_ns.update({k + "f": arrays[k].reshape(-1, order="F") for k in ("A", "A0")})
+    else:
+        scipy_ns["g"] = getattr(blas, kind + routine)
+    numpy_ns = {k: a.copy(order="F") for k, a in arrays.items()} | scalars(kind) | {"np": np}
+    return scipy_ns, numpy_ns
+
+
+def race(entries, repeat, budget, settle=0.0):
+    """Seconds per execution of each (statement, namespace), the namespace
+    bound to local variables of the timing loop: the minimum over `repeat`
+    rounds of about `budget` seconds. Without `settle` the rounds interleave
+    the entries, so drift hits all alike. With it, each entry first runs
+    untimed for `settle` seconds and then takes its rounds in a row: each
+    OpenBLAS library in the process keeps its threads spinning for a while
+    after a call, which would slow down the next library's threads."""
+    timers = []
+    for stmt, ns in entries:
+        timer = timeit.Timer(stmt, "; ".join(f"{k} = _ns[{k!r}]" for k in ns), globals={"_ns": ns})
+        number = 1
+        while (elapsed := timer.timeit(number)) < budget / 10:
+            number *= 10
+        timers.append((timer, max(1, int(number * budget / elapsed))))
+    count, best = len(timers), [math.inf] * len(timers)
+    if settle:
+        order = [i for i in range(count) for _ in range(repeat)]
+    else:
+        order = [i for _ in range(repeat) for i in range(count)]
+    for i in order:
+        timer, number = timers[i]
+        start = time.perf_counter()
+        while settle and best[i] == math.inf and time.perf_counter() - start < settle:
+            timer.timeit(1)
+        best[i] = min(best[i], timer.timeit(number) / number)
+    return best
+
+
+def kinds_of(case, kinds):
+    return [k for k in kinds if "|" not in case[1] or case[1].split("|")[k in "cz"]]
+
+
+def verdict(*checks):
+    failed = [f"{name} {value:.2f} > {limit}" for name, value, limit in checks if value > limit]
+    return "FAIL: " + ", ".join(failed) if failed else "PASS"
+
+
+def small_rows(repeat, budget):
+    rows = []
+    for case in CASES:
+        for kind in kinds_of(case, "sdcz"):
+            made = operands(kind, case[5], SMALL)
+            first = vexa_ns(case[0], kind, made)
+            last = case[6] and [(case[2], vexa_ns(case[0], kind, operands(kind, case[6], SMALL)))]
+            scipy_ns, numpy_ns = reference_ns(case, kind, made)
+            entries = [(case[2], first), (case[3], scipy_ns), (case[4], numpy_ns)] + (last or [])
+            times = race(entries, repeat, budget)
+            t_first, t_scipy, t_numpy = times[:3]
+            t_last = times[3] if last else None
+            worst, pos = max(t_first, t_last or 0), t_last and t_last / t_first
+            checks = [("scipy", worst / t_scipy, 1.0), ("numpy", worst / t_numpy, 0.5)]
+            checks += [("last/first", pos, 1.5)] if pos else []
+            row = [case[0], kind, t_first, t_last, t_scipy, t_numpy, worst / t_scipy]
+            rows.append(row + [worst / t_numpy, pos, verdict(*checks)])
+    for name, stmt, spec in ELEMENTS:
+        for kind in "sdcz":
+            made = operands(kind, spec, SMALL)
+            spaces = [
+                {k: pair[side] for k, pair in made.items()} | scalars(kind) for side in (0, 1)
+            ]
+            t_vexa, t_numpy = race([(stmt, spaces[0]), (stmt, spaces[1])], repeat, budget)
+            rows.append(
+                [name, kind, t_vexa, None, None, t_numpy, None, t_vexa / t_numpy, None, "—"]
+            )
+    return rows
+
+
+def dispatch_rows(repeat, budget):
+    """Empty operands: the call alone, on the chain's first and last overload
+    that a call can select, through the front and through the overload chain."""
+    rows = []
+    for case in CASES:
+        kinds, call = kinds_of(case, "sdcz"), case[2].split("; ")[-1]
+        first = vexa_ns(case[0], kinds[0], operands(kinds[0], case[5], EMPTY))
+        last = vexa_ns(case[0], kinds[-1], operands(kinds[-1], case[6] or case[5], EMPTY))
+        chain = {"f": getattr(vexa, case[0]).__self__}
+        entries = [(call, first), (call, last), (call, first | chain), (call, last | chain)]
+        front_first, front_last, chain_first, chain_last = race(entries, repeat, budget)
+        pos = front_last / front_first
+        rows.append([case[0], front_first, front_last, pos, chain_first, chain_last])
+        rows[-1].append(verdict(("last/first", pos, 1.5)))
+    return rows
+
+
+def large_rows(kinds, repeat):
+    rows = []
+    for case in CASES:
+        for kind in kinds_of(case, kinds):
+            made = operands(kind, case[5], LARGE)
+            scipy_ns, numpy_ns = reference_ns(case, kind, made)
+            entries = [(case[2], vexa_ns(case[0], kind, made)), (case[3], scipy_ns)]
+            t_vexa, t_scipy, t_numpy = race(entries + [(case[4], numpy_ns)], repeat, 0.01, 0.5)
+            flops = 2 * LARGE["m"] ** 3 * (4 if kind in "cz" else 1) / t_vexa / 1e9
+            ratio = t_vexa / min(t_scipy, t_numpy)
+            rows.append([case[0], kind, t_vexa, t_scipy, t_numpy, ratio])
+            rows[-1] += [flops if case[1] == "gemm" else None, verdict(("best", ratio, 1.03))]
+            del made, entries, scipy_ns, numpy_ns
+    return rows
+
+
+def machine():
+    """CPU, versions, OPENBLAS_* settings, and the configuration and core of
+    every OpenBLAS library loaded in this process (numpy, scipy and vexa each
+    bring their own)."""
+    cpu = [line.split(":")[1].strip() for line in open("/proc/cpuinfo") if "model name" in line]
+    env = {k: v for k, v in os.environ.items() if k.startswith("OPENBLAS")} or "none set"
+    facts = [f"CPU {cpu[0] if cpu else platform.processor()}, {os.cpu_count()} cores; "
+             f"Python {platform.python_version()}, numpy {np.__version__}, scipy "
+             f"{scipy.__version__}; OPENBLAS_* environment: {env}"]  # fmt: skip
+    for path in sorted(
+        {line.split()[-1] for line in open("/proc/self/maps") if "openblas" in line}
+    ):
+        lib = ctypes.CDLL(path)
+        for suffix in ("64_", ""):
+            if hasattr(lib, "scipy_openblas_get_config" + suffix):
+                config = getattr(lib, "scipy_openblas_get_config" + suffix)
+                core = getattr(lib, "scipy_openblas_get_corename" + suffix)
+                config.restype = core.restype = ctypes.c_char_p
+                owner = next(d.name for d in Path(path).parents if d.parent.name == "site-packages")
+                user = {"numpy.libs": "numpy", "scipy.libs": "scipy"}.get(owner, "vexa")
+                facts.append(f"{owner} (used by {user}): {config().decode()}, "
+                             f"core {core().decode()}")  # fmt: skip
+                break
+    return facts
+
+
+def cell(column, value):
+    if value is None:
+        return "—"
+    if isinstance(value, str):
+        return value
+    scale, digits = {"ns": (1e9, 0), "ms": (1e3, 3), "/s": (1, 1)}.get(column[-2:], (1, 2))
+    return f"{value * scale:.{digits}f}"
+
+
+def table(columns, rows):
+    lines = ["| " + " | ".join(columns) + " |", "|" + "---|" * len(columns)]
+    return lines + ["| " + " | ".join(map(cell, columns, row)) + " |" for row in rows]
+
+
+def write_report(mode, floor, small, dispatch, large):
+    out = [f"# vexa call overhead and throughput ({mode} mode, {time.strftime('%Y-%m-%d %H:%M')})",
+           "", *[f"- {fact}" for fact in machine()],
+           f"- floor: `len(())` takes {cell('ns', floor)} ns",
+           "", "## Small operands (8 elements, 8x8), ns per call", "",
+           "Targets: the slower of vexa's first and last overload ≤ 1.0 × scipy and ≤ 0.5 × numpy; "
+           "last ≤ 1.5 × first. ls rows time copy A, copy b, solve on both vexa and scipy "
+           "(lwork precomputed for scipy); numpy runs lstsq. Element access has no target.", "",
+           *table(SMALL_COLUMNS, small), "",
+           "## The call alone (empty operands): the chain's first and last selectable overload", "",
+           "Through the front (vexa.NAME) and through the overload chain (vexa.NAME.__self__).", "",
+           *table(DISPATCH_COLUMNS, dispatch), "",
+           "## Large operands (10^6 elements, gemv 4000x4000, gemm 2000x2000, ls 2000x500)", "",
+           "Target: vexa ≤ 1.03 × the faster of numpy and scipy.", "",
+           *table(LARGE_COLUMNS, large)]  # fmt: skip
+    (RESULTS / "results.md").write_text("\n".join(out) + "\n")
+    data = {"mode": mode, "floor": floor, "small": [SMALL_COLUMNS, *small],
+            "dispatch": [DISPATCH_COLUMNS, *dispatch],
+            "large": [LARGE_COLUMNS, *large]}  # fmt: skip
+    (RESULTS / "results.json").write_text(json.dumps(data, indent=1))
+
+
+def plot(small, floor):
+    rows = [row for row in small if row[4] is not None]
+    pos = np.arange(len(rows))
+    fig, ax = plt.subplots(figsize=(18, 6))
+    for i, (label, column) in enumerate(
+        [("vexa, first overload", 2), ("vexa, last overload", 3), ("scipy", 4), ("numpy", 5)]
+    ):
+        times = [(row[column] or row[2]) * 1e9 for row in rows]
+        ax.bar(pos + (i - 1.5) * 0.2, times, 0.2, label=label)
+    ax.axhline(floor * 1e9, color="black", linewidth=0.8, label="floor: len(())")
+    ax.set_xticks(pos, [f"{row[0]} {row[1]}" for row in rows], rotation=90)
+    ax.set(yscale="log", ylabel="ns per call (8 elements, 8x8)", title="vexa call overhead")
+    ax.legend()
+    fig.tight_layout()
+    fig.savefig(RESULTS / "overhead.png", dpi=110)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--quick", action="store_true", help="fewer repeats; large: kind d only")
+    quick = parser.parse_args().quick
+    repeat, budget = (3, 0.004) if quick else (7, 0.02)
+    RESULTS.mkdir(exist_ok=True)
+    floor = race([("f(a)", {"f": len, "a": ()})], repeat, budget)[0]
+    small = small_rows(repeat, budget)
+    dispatch = dispatch_rows(repeat, budget)
+    large = large_rows("d" if quick else "sdcz", 2 if quick else 5)
+    write_report("quick" if quick else "full", floor, small, dispatch, large)
+    plot(small, floor)
+    missed = sum(row[-1].startswith("FAIL") for row in small + dispatch + large)
+    print(f"{missed} rows missed a target; table in {RESULTS / 'results.md'}")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,71 @@
+"""The fast front of each module function against its overload chain
+(vexa.NAME.__self__): for every overload, and for the calls the front hands
+over to the chain, the same result, exception, returned object and operand
+contents afterwards."""
+
+import re
+
+import pytest
+import vexa
+from conftest import Operand, flat, random_array
+
+FUNCTIONS = ("scale", "sum", "dot", "copy", "swap", "axpy", "hdot", "matvec", "gemv", "gemm")
+FUNCTIONS += ("matmul", "ls")
+SHAPES = {"vec": (3,), "view": (3,), "mat": (3, 3)}
+NEXT_KIND = dict(zip("sdcz", "dczs"))
+
+
+class Real(float):
+    pass
+
+
+# Scalars other than the kind's own type (float for s and d, complex for c and z).
+SCALARS = {"int": 2, "float": -0.75, "complex": 1.5 - 0.5j, "float subclass": Real(0.25)}
+CALLS = ("exact", "mismatched kinds", "keyword", "extra argument", "missing argument")
+
+
+def overloads(name):
+    """Each overload's parameters, from the chain's docstring: the class name
+    of a container parameter, None for a scalar."""
+    signatures = re.findall(r"^\d+\. \w+\((.*)\) ->", getattr(vexa, name).__self__.__doc__, re.M)
+    types = [re.findall(r"arg\d+: ([^,]+)", signature) for signature in signatures]
+    return [[t[5:] if t.startswith("vexa.") else None for t in params] for params in types]
+
+
+CASES = [
+    (name, params, call)
+    for name in FUNCTIONS
+    for params in overloads(name)
+    for call in CALLS + (tuple(SCALARS) if None in params else ())
+]
+assert {name for name, _, _ in CASES} == set(FUNCTIONS)
+
+
+def outcome(function, params, classes, arrays, call):
+    """Result (index of the operand returned, repr of anything else, or the
+    exception's type and text) and every operand's storage afterwards."""
+    scalar = SCALARS.get(call, 0.1 - 0.3j if classes[0][-1] in "cz" else 0.1)
+    ops = [Operand(c[-1], c[:-1], a.flatten(order="F"), a.shape) for c, a in zip(classes, arrays)]
+    containers = iter(op.obj for op in ops)
+    args = [scalar if p is None else next(containers) for p in params]
+    kwargs = {f"arg{len(args) - 1}": args.pop()} if call == "keyword" else {}
+    args = args + args[-1:] if call == "extra argument" else args
+    args = args[:-1] if call == "missing argument" else args
+    try:
+        result = function(*args, **kwargs)
+        result = next((i for i, op in enumerate(ops) if op.obj is result), repr(result))
+    except Exception as error:
+        result = (type(error), str(error))
+    return result, [flat(op.obj if op.parent is None else op.parent, op.kind) for op in ops]
+
+
+@pytest.mark.parametrize("name, params, call", CASES)
+def test_front_agrees_with_chain(name, params, call, rng):
+    classes = [p for p in params if p is not None]
+    if call == "mismatched kinds":
+        classes[-1] = classes[-1][:-1] + NEXT_KIND[classes[-1][-1]]
+    arrays = [random_array(c[-1], SHAPES[c[:-1]], rng) for c in classes]
+    front = outcome(getattr(vexa, name), params, classes, arrays, call)
+    chain = outcome(getattr(vexa, name).__self__, params, classes, arrays, call)
+    assert front[0] == chain[0]
+    assert all(a.tobytes() == b.tobytes() for a, b in zip(front[1], chain[1]))
