@@ -78,12 +78,12 @@ def scalars(kind):
     return {"a": 0.5, "b": 0.5, "u": -1.0}
 
 
-def operands(kind, spec, sizes, seed=1):
+def operands(kind, layout, sizes, seed=1):
     """Vexa containers and numpy arrays (matrices in Fortran order) holding the
     same random values, by name. Large containers are filled by copying one
     filled chunk into consecutive views, as element writes would take minutes."""
     rng, made = np.random.default_rng(seed), {}
-    for item in spec.format(**sizes).split():
+    for item in layout.format(**sizes).split():
         name, shape = item.split(":")
         dims = [int(d) for d in shape.split("x")]
         size, count = math.prod(dims), min(math.prod(dims), 4099)
@@ -185,9 +185,9 @@ def small_rows(repeat, budget):
             checks += [("last/first", pos, 1.5)] if pos else []
             row = [case[0], kind, t_first, t_last, t_scipy, t_numpy, worst / t_scipy]
             rows.append(row + [worst / t_numpy, pos, verdict(*checks)])
-    for name, stmt, spec in ELEMENTS:
+    for name, stmt, layout in ELEMENTS:
         for kind in "sdcz":
-            made = operands(kind, spec, SMALL)
+            made = operands(kind, layout, SMALL)
             spaces = [
                 {k: pair[side] for k, pair in made.items()} | scalars(kind) for side in (0, 1)
             ]
