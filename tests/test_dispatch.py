@@ -3,6 +3,7 @@
 over to the chain, the same result, exception, returned object and operand
 contents afterwards."""
 
+import operator
 import re
 
 import pytest
@@ -69,3 +70,28 @@ def test_front_agrees_with_chain(name, params, call, rng):
     chain = outcome(getattr(vexa, name).__self__, params, classes, arrays, call)
     assert front[0] == chain[0]
     assert all(a.tobytes() == b.tobytes() for a, b in zip(front[1], chain[1]))
+
+
+def attempt(function, *args):
+    try:
+        return "value", repr(function(*args))
+    except Exception as error:  # the comparison is the point: any exception must match
+        return type(error), str(error)
+
+
+KEYS = [0, 2, 3, -1, 2**64, 1.0, True, (0, 2), (2, 0), (3, 0), (0, 3), [1, 1], (0,), slice(1, 3)]
+VALUES = [1.5, 2, 1 - 2j, Real(0.5), "x"]
+
+
+@pytest.mark.parametrize("kind", "sdcz")
+@pytest.mark.parametrize("container", ["vec", "view", "mat"])
+def test_element_slots_match_the_registered_methods(kind, container):
+    # obj[key] (operator.getitem/setitem) takes the type's fast slots;
+    # type(obj).__getitem__ and __setitem__ are the pybind11 methods behind them.
+    for key in KEYS:
+        fast, slow = (Operand(kind, container, range(9), SHAPES[container]).obj for _ in "ab")
+        assert attempt(operator.getitem, fast, key) == attempt(type(slow).__getitem__, slow, key)
+        for value in VALUES:
+            wrote = attempt(operator.setitem, fast, key, value)
+            assert wrote == attempt(type(slow).__setitem__, slow, key, value)
+            assert flat(fast, kind).tolist() == flat(slow, kind).tolist()
