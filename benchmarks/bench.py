@@ -4,8 +4,8 @@
     .venv/bin/python benchmarks/bench.py [--quick]
 
 Small operands (8 elements, 8x8) measure the cost of a call, large ones the
-throughput. Times are the minimum over interleaved repeats; every ratio
-compares times from the same run. Writes results/results.md, results.json
+throughput. Times are minima over interleaved repeats; every ratio compares
+times from the same run. Writes results/results.md, results.json
 and overhead.png next to this script.
 """
 
@@ -24,6 +24,7 @@ import numpy as np
 import scipy
 import vexa
 from scipy.linalg import blas, lapack
+from threadpoolctl import threadpool_limits
 
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
@@ -67,7 +68,7 @@ SMALL_COLUMNS = ["function", "kind", "vexa first ns", "vexa last ns", "scipy ns"
 DISPATCH_COLUMNS = ["function", "front first ns", "front last ns", "last/first",
                     "chain first ns", "chain last ns", "result"]
 LARGE_COLUMNS = ["function", "kind", "vexa ms", "scipy ms", "numpy ms", "vexa/scipy", "vexa/best",
-                 "vexa GFLOP/s", "result"]
+                 "vexa/vexa", "vexa GFLOP/s", "result"]
 # fmt: on
 
 
@@ -126,36 +127,51 @@ def reference_ns(case, kind, made):
     return scipy_ns, numpy_ns
 
 
-def race(entries, repeat, budget, settle=0.0):
-    """Seconds per execution of each (statement, namespace), the namespace
-    bound to local variables of the timing loop: the minimum over `repeat`
-    rounds of about `budget` seconds. Without `settle` the rounds interleave
-    the entries, so drift hits all alike. With it, each entry first runs
-    untimed for `settle` seconds and then takes its rounds in a row, and the
-    whole sequence runs three times over: each OpenBLAS library in the
-    process keeps its threads spinning for a while after a call, which
-    would slow down the next library's threads, and a passing load from
-    elsewhere on the machine should not decide a row."""
-    timers = []
+def timers(entries, budget):
+    """A timeit.Timer per (statement, namespace), the namespace bound to local
+    variables of the timing loop, with the number of executions that takes
+    about `budget` seconds."""
+    made = []
     for stmt, ns in entries:
         timer = timeit.Timer(stmt, "; ".join(f"{k} = _ns[{k!r}]" for k in ns), globals={"_ns": ns})
         number = 1
         while (elapsed := timer.timeit(number)) < budget / 10:
             number *= 10
-        timers.append((timer, max(1, int(number * budget / elapsed))))
-    count, best = len(timers), [math.inf] * len(timers)
-    if settle:
-        order = [i for _ in range(3) for i in range(count) for _ in range(repeat)]
-    else:
-        order = [i for _ in range(repeat) for i in range(count)]
-    previous = None
-    for i in order:
-        timer, number = timers[i]
-        start = time.perf_counter()
-        while settle and i != previous and time.perf_counter() - start < settle:
-            timer.timeit(1)
-        previous = i
-        best[i] = min(best[i], timer.timeit(number) / number)
+        made.append((timer, max(1, int(number * budget / elapsed))))
+    return made
+
+
+def race(entries, repeat, budget):
+    """Seconds per execution of each (statement, namespace): the minimum over
+    `repeat` rounds of about `budget` seconds, the rounds interleaving the
+    entries so that drift hits all alike."""
+    best = [math.inf] * len(entries)
+    timed = timers(entries, budget)
+    for _ in range(repeat):
+        for i, (timer, number) in enumerate(timed):
+            best[i] = min(best[i], timer.timeit(number) / number)
+    return best
+
+
+def race_large(entries, seconds, batch=0.002, turn=0.05):
+    """Seconds per execution of each (statement, namespace) on large operands:
+    the fastest batch of about `batch` seconds (one execution if that takes
+    longer). The entries take turns of about `turn` seconds, each opened by an
+    untimed batch that brings its operands back into the caches, for about
+    `seconds` in all and at least three rounds, so a passing load from
+    elsewhere on the machine hits all alike."""
+    best = [math.inf] * len(entries)
+    timed = timers(entries, batch)
+    start, rounds = time.perf_counter(), 0
+    while rounds < 3 or time.perf_counter() - start < seconds:
+        for i, (timer, number) in enumerate(timed):
+            timer.timeit(number)
+            begin = time.perf_counter()
+            while True:
+                best[i] = min(best[i], timer.timeit(number) / number)
+                if time.perf_counter() - begin >= turn:
+                    break
+        rounds += 1
     return best
 
 
@@ -215,19 +231,30 @@ def dispatch_rows(repeat, budget):
     return rows
 
 
-def large_rows(kinds, repeat):
+def large_rows(kinds, seconds):
+    """One BLAS thread per library: numpy, scipy and vexa each bring an
+    OpenBLAS whose workers spin for about 0.1 s after a call, so with their
+    default threads the three pools take the two cores from each other and
+    vexa timed against itself spreads by up to 16%. The second vexa entry,
+    the same values in containers allocated anew, is the control: where the
+    operands sit in memory moves these times by several percent."""
     rows = []
-    for case in CASES:
-        for kind in kinds_of(case, kinds):
-            made = operands(kind, case[5], LARGE)
-            scipy_ns, numpy_ns = reference_ns(case, kind, made)
-            entries = [(case[2], vexa_ns(case[0], kind, made)), (case[3], scipy_ns)]
-            t_vexa, t_scipy, t_numpy = race(entries + [(case[4], numpy_ns)], repeat, 0.01, 0.2)
-            flops = 2 * LARGE["m"] ** 3 * (4 if kind in "cz" else 1) / t_vexa / 1e9
-            ratio = t_vexa / min(t_scipy, t_numpy)
-            rows.append([case[0], kind, t_vexa, t_scipy, t_numpy, t_vexa / t_scipy, ratio])
-            rows[-1] += [flops if case[1] == "gemm" else None, verdict(("best", ratio, 1.03))]
-            del made, entries, scipy_ns, numpy_ns
+    with threadpool_limits(limits=1, user_api="blas"):
+        for case in CASES:
+            for kind in kinds_of(case, kinds):
+                made = operands(kind, case[5], LARGE)
+                scipy_ns, numpy_ns = reference_ns(case, kind, made)
+                again = vexa_ns(case[0], kind, operands(kind, case[5], LARGE))
+                entries = [(case[2], vexa_ns(case[0], kind, made)), (case[2], again)]
+                entries.append((case[3], scipy_ns))
+                times = race_large(entries + [(case[4], numpy_ns)], seconds)
+                t_vexa, t_again, t_scipy, t_numpy = times
+                flops = 2 * LARGE["m"] ** 3 * (4 if kind in "cz" else 1) / t_vexa / 1e9
+                ratio = t_vexa / min(t_scipy, t_numpy)
+                rows.append([case[0], kind, t_vexa, t_scipy, t_numpy, t_vexa / t_scipy, ratio])
+                rows[-1] += [t_vexa / t_again, flops if case[1] == "gemm" else None]
+                rows[-1].append(verdict(("best", ratio, 1.03)))
+                del made, entries, scipy_ns, numpy_ns, again
     return rows
 
 
@@ -285,7 +312,10 @@ def write_report(mode, floor, small, dispatch, large):
            *table(DISPATCH_COLUMNS, dispatch), "",
            "## Large operands (10^6 elements, gemv 4000x4000, gemm 2000x2000, ls 2000x500)", "",
            "Target: vexa ≤ 1.03 × the faster of numpy and scipy. vexa/scipy compares the same "
-           "BLAS routine called through both wrappers.", "",
+           "BLAS routine called through both wrappers. Each library runs one BLAS thread: with "
+           "their default threads the three OpenBLAS pools in the process take the two cores from "
+           "each other. vexa/vexa times vexa against a second allocation of the same operands: "
+           "the row's noise.", "",
            *table(LARGE_COLUMNS, large)]  # fmt: skip
     (RESULTS / "results.md").write_text("\n".join(out) + "\n")
     data = {"mode": mode, "floor": floor, "small": [SMALL_COLUMNS, *small],
@@ -320,7 +350,7 @@ def main():
     floor = race([("f(a)", {"f": len, "a": ()})], repeat, budget)[0]
     small = small_rows(repeat, budget)
     dispatch = dispatch_rows(repeat, budget)
-    large = large_rows("d" if quick else "sdcz", 2 if quick else 5)
+    large = large_rows("d" if quick else "sdcz", 1.0 if quick else 6.0)
     write_report("quick" if quick else "full", floor, small, dispatch, large)
     plot(small, floor)
     missed = sum(row[-1].startswith("FAIL") for row in small + dispatch + large)
