@@ -1,8 +1,6 @@
 #pragma once
 
 #include <complex>
-#include <stdexcept>
-#include <string>
 
 #include "Operations.hpp"
 #include "checks.hpp"
