@@ -6,6 +6,10 @@
 // names are mapped here.
 
 #include <complex>
+#include <cstddef>
+#include <limits>
+#include <stdexcept>
+#include <string>
 
 #define lapack_complex_float std::complex<float>
 #define lapack_complex_double std::complex<double>
@@ -59,4 +63,22 @@ namespace Algorithms {
 using blas_int = int;
 static_assert(sizeof(blas_int) == sizeof(lapack_int), "CBLAS and LAPACKE must agree on integers");
 
+namespace detail {
+
+// Narrows a count or extent to the BLAS integer, refusing what does not fit
+// instead of letting BLAS compute on a wrapped number.
+inline blas_int to_blas_int(const char* name, std::size_t n) {
+  if (n > static_cast<std::size_t>(std::numeric_limits<blas_int>::max())) {
+    throw std::runtime_error(std::string("In ") + name + ", size " + std::to_string(n) +
+                             " exceeds the BLAS integer limit " +
+                             std::to_string(std::numeric_limits<blas_int>::max()));
+  }
+  return static_cast<blas_int>(n);
+}
+
+// BLAS and LAPACK require leading dimensions of at least 1, even for empty
+// matrices.
+inline blas_int leading_dimension(blas_int rows) { return rows > 1 ? rows : 1; }
+
+}  // namespace detail
 }  // namespace Algorithms

@@ -2,10 +2,12 @@
 
 #include <complex>
 
+#include "../Blas.hpp"
 #include "Operations.hpp"
 #include "checks.hpp"
 
 namespace Algorithms {
+namespace detail {
 namespace routine {
 
 inline void axpy(blas_int n, float a, const float* x, float* y) { cblas_saxpy(n, a, x, 1, y, 1); }
@@ -22,10 +24,11 @@ inline void axpy(blas_int n, const std::complex<double>& a, const std::complex<d
 }
 
 }  // namespace routine
+}  // namespace detail
 
 template <class T, class S>
 S& Operations::axpy(typename T::SampleType a, const T& x, S& y) {
-  routine::axpy(level1_count("axpy", x, y), a, x.get(), y.get());
+  detail::routine::axpy(detail::level1_count("axpy", x, y), a, x.get(), y.get());
   return y;
 }
 

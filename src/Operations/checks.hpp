@@ -1,10 +1,8 @@
 #pragma once
 
 #include <cstddef>
-#include <limits>
 #include <stdexcept>
 #include <string>
-#include <type_traits>
 
 #include "../Blas.hpp"
 #include "../Types.hpp"
@@ -18,21 +16,7 @@ class operand_type_error : public std::invalid_argument {
   using std::invalid_argument::invalid_argument;
 };
 
-template <class T>
-struct is_matrix : std::false_type {};
-template <class T>
-struct is_matrix<Matrix<T>> : std::true_type {};
-
-// Narrows a count or extent to the BLAS integer, refusing what does not fit
-// instead of letting BLAS compute on a wrapped number.
-inline blas_int to_blas_int(const char* name, size_t n) {
-  if (n > static_cast<size_t>(std::numeric_limits<blas_int>::max())) {
-    throw std::runtime_error(std::string("In ") + name + ", size " + std::to_string(n) +
-                             " exceeds the BLAS integer limit " +
-                             std::to_string(std::numeric_limits<blas_int>::max()));
-  }
-  return static_cast<blas_int>(n);
-}
+namespace detail {
 
 // Two-operand level-1 calls process x.numel() elements of both operands, so
 // y must hold at least that many. Returns the count as a BLAS integer.
@@ -69,8 +53,28 @@ inline void check_extents(const char* expression, const char* first, int firstDi
   }
 }
 
-// BLAS and LAPACK require leading dimensions of at least 1, even for empty
-// matrices.
-inline blas_int leading_dimension(blas_int rows) { return rows > 1 ? rows : 1; }
+}  // namespace detail
+
+// y = aAx + by needs x as long as A is wide and y as long as A is tall.
+template <class T, class S, class R>
+void validate_gemv(const T& A, const S& x, R& y) {
+  constexpr const char* expression = "gemv expression y = aAx + by";
+  detail::check_extents(expression, "matrix A", 1, A.template dim<1>(), "vector x", 0,
+                        x.template dim<0>());
+  detail::check_extents(expression, "matrix A", 0, A.template dim<0>(), "vector y", 0,
+                        y.template dim<0>());
+}
+
+// Y = aAX + bY needs A: M x K, X: K x N and Y: M x N.
+template <class T, class S, class R>
+void validate_gemm(const T& A, const S& X, R& Y) {
+  constexpr const char* expression = "gemm expression Y = aAX + bY";
+  detail::check_extents(expression, "matrix A", 0, A.template dim<0>(), "matrix Y", 0,
+                        Y.template dim<0>());
+  detail::check_extents(expression, "matrix X", 1, X.template dim<1>(), "matrix Y", 1,
+                        Y.template dim<1>());
+  detail::check_extents(expression, "matrix A", 1, A.template dim<1>(), "matrix X", 0,
+                        X.template dim<0>());
+}
 
 }  // namespace Algorithms

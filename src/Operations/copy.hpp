@@ -2,10 +2,12 @@
 
 #include <complex>
 
+#include "../Blas.hpp"
 #include "Operations.hpp"
 #include "checks.hpp"
 
 namespace Algorithms {
+namespace detail {
 namespace routine {
 
 inline void copy(blas_int n, const float* x, float* y) { cblas_scopy(n, x, 1, y, 1); }
@@ -18,10 +20,11 @@ inline void copy(blas_int n, const std::complex<double>* x, std::complex<double>
 }
 
 }  // namespace routine
+}  // namespace detail
 
 template <class T, class S>
 S& Operations::copy(const T& x, S& y) {
-  routine::copy(level1_count("copy", x, y), x.get(), y.get());
+  detail::routine::copy(detail::level1_count("copy", x, y), x.get(), y.get());
   return y;
 }
 

@@ -2,10 +2,12 @@
 
 #include <complex>
 
+#include "../Blas.hpp"
 #include "Operations.hpp"
 #include "checks.hpp"
 
 namespace Algorithms {
+namespace detail {
 namespace routine {
 
 inline float dotu(blas_int n, const float* x, const float* y) { return cblas_sdot(n, x, 1, y, 1); }
@@ -39,16 +41,17 @@ inline std::complex<double> dotc(blas_int n, const std::complex<double>* x,
 }
 
 }  // namespace routine
+}  // namespace detail
 
 template <class T, class S>
 typename T::SampleType Operations::dot(const T& x, S& y) {
-  return routine::dotu(level1_count("dot", x, y), x.get(), y.get());
+  return detail::routine::dotu(detail::level1_count("dot", x, y), x.get(), y.get());
 }
 
 // Conjugates x, the first operand.
 template <class T, class S>
 typename T::SampleType Operations::hdot(const T& x, S& y) {
-  return routine::dotc(level1_count("hdot", x, y), x.get(), y.get());
+  return detail::routine::dotc(detail::level1_count("hdot", x, y), x.get(), y.get());
 }
 
 }  // namespace Algorithms

@@ -2,20 +2,13 @@
 
 #include <complex>
 
+#include "../Blas.hpp"
 #include "Operations.hpp"
 #include "checks.hpp"
 
 namespace Algorithms {
 
-// Y = aAX + bY needs A: M x K, X: K x N and Y: M x N.
-template <class T, class S, class R>
-void validate_gemm(const T& A, const S& X, R& Y) {
-  constexpr const char* expression = "gemm expression Y = aAX + bY";
-  check_extents(expression, "matrix A", 0, A.template dim<0>(), "matrix Y", 0, Y.template dim<0>());
-  check_extents(expression, "matrix X", 1, X.template dim<1>(), "matrix Y", 1, Y.template dim<1>());
-  check_extents(expression, "matrix A", 1, A.template dim<1>(), "matrix X", 0, X.template dim<0>());
-}
-
+namespace detail {
 namespace routine {
 
 inline void gemm(blas_int m, blas_int n, blas_int k, float a, const float* A, blas_int lda,
@@ -39,16 +32,17 @@ inline void gemm(blas_int m, blas_int n, blas_int k, const std::complex<double>&
 }
 
 }  // namespace routine
+}  // namespace detail
 
 template <class T, class S, class R>
 R& Operations::gemm_named(const char* name, typename T::SampleType a, typename T::SampleType b,
                           const T& A, const S& X, R& Y) {
   validate_gemm(A, X, Y);
-  const blas_int m = to_blas_int(name, A.template dim<0>());
-  const blas_int n = to_blas_int(name, X.template dim<1>());
-  const blas_int k = to_blas_int(name, A.template dim<1>());
-  routine::gemm(m, n, k, a, A.get(), leading_dimension(m), X.get(), leading_dimension(k), b,
-                Y.get(), leading_dimension(m));
+  const blas_int m = detail::to_blas_int(name, A.template dim<0>());
+  const blas_int n = detail::to_blas_int(name, X.template dim<1>());
+  const blas_int k = detail::to_blas_int(name, A.template dim<1>());
+  detail::routine::gemm(m, n, k, a, A.get(), detail::leading_dimension(m), X.get(),
+                        detail::leading_dimension(k), b, Y.get(), detail::leading_dimension(m));
   return Y;
 }
 

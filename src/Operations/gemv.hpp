@@ -3,20 +3,14 @@
 #include <complex>
 #include <string>
 
+#include "../Blas.hpp"
 #include "Operations.hpp"
 #include "checks.hpp"
 #include "scale.hpp"
 
 namespace Algorithms {
 
-// y = aAx + by needs x as long as A is wide and y as long as A is tall.
-template <class T, class S, class R>
-void validate_gemv(const T& A, const S& x, R& y) {
-  constexpr const char* expression = "gemv expression y = aAx + by";
-  check_extents(expression, "matrix A", 1, A.template dim<1>(), "vector x", 0, x.template dim<0>());
-  check_extents(expression, "matrix A", 0, A.template dim<0>(), "vector y", 0, y.template dim<0>());
-}
-
+namespace detail {
 namespace routine {
 
 inline void gemv(blas_int m, blas_int n, float a, const float* A, blas_int lda, const float* x,
@@ -39,6 +33,7 @@ inline void gemv(blas_int m, blas_int n, const std::complex<double>& a,
 }
 
 }  // namespace routine
+}  // namespace detail
 
 template <class T, class S, class R>
 R& Operations::gemv_named(const char* name, typename T::SampleType a, typename T::SampleType b,
@@ -47,16 +42,16 @@ R& Operations::gemv_named(const char* name, typename T::SampleType a, typename T
     throw operand_type_error(std::string("In ") + name + ", operand A must be a matrix");
   } else {
     validate_gemv(A, x, y);
-    const blas_int m = to_blas_int(name, A.template dim<0>());
-    const blas_int n = to_blas_int(name, A.template dim<1>());
-    require_elements(name, "x", x.numel(), static_cast<size_t>(n));
-    require_elements(name, "y", y.numel(), static_cast<size_t>(m));
+    const blas_int m = detail::to_blas_int(name, A.template dim<0>());
+    const blas_int n = detail::to_blas_int(name, A.template dim<1>());
+    detail::require_elements(name, "x", x.numel(), static_cast<size_t>(n));
+    detail::require_elements(name, "y", y.numel(), static_cast<size_t>(m));
     if (n == 0) {
       // BLAS returns early on an empty product without applying b; the
       // result of a sum over no terms is b*y.
-      routine::scal(m, b, y.get());
+      detail::routine::scal(m, b, y.get());
     } else {
-      routine::gemv(m, n, a, A.get(), leading_dimension(m), x.get(), b, y.get());
+      detail::routine::gemv(m, n, a, A.get(), detail::leading_dimension(m), x.get(), b, y.get());
     }
     return y;
   }

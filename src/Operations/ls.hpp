@@ -6,10 +6,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "../Blas.hpp"
 #include "Operations.hpp"
 #include "checks.hpp"
 
 namespace Algorithms {
+namespace detail {
 namespace routine {
 
 inline lapack_int gels(blas_int m, blas_int n, float* A, blas_int lda, float* b, blas_int ldb) {
@@ -28,6 +30,7 @@ inline lapack_int gels(blas_int m, blas_int n, std::complex<double>* A, blas_int
 }
 
 }  // namespace routine
+}  // namespace detail
 
 // Least squares (m >= n) or minimum norm (m < n) solution of Ax = b in
 // place: x holds b on entry and the solution on return, A its QR or LQ
@@ -35,11 +38,11 @@ inline lapack_int gels(blas_int m, blas_int n, std::complex<double>* A, blas_int
 template <class T, class S>
 void Operations::ls(const T& A, S& x) {
   const size_t rows = std::max(A.template dim<0>(), A.template dim<1>());
-  require_elements("ls", "x", x.numel(), rows);
-  const blas_int m = to_blas_int("ls", A.template dim<0>());
-  const blas_int n = to_blas_int("ls", A.template dim<1>());
-  const lapack_int info = routine::gels(m, n, A.get(), leading_dimension(m), x.get(),
-                                        leading_dimension(std::max(m, n)));
+  detail::require_elements("ls", "x", x.numel(), rows);
+  const blas_int m = detail::to_blas_int("ls", A.template dim<0>());
+  const blas_int n = detail::to_blas_int("ls", A.template dim<1>());
+  const lapack_int info = detail::routine::gels(m, n, A.get(), detail::leading_dimension(m),
+                                                x.get(), detail::leading_dimension(std::max(m, n)));
   if (info == LAPACK_WORK_MEMORY_ERROR || info == LAPACK_TRANSPOSE_MEMORY_ERROR) {
     throw std::bad_alloc();
   }

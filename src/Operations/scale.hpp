@@ -2,10 +2,12 @@
 
 #include <complex>
 
+#include "../Blas.hpp"
 #include "Operations.hpp"
 #include "checks.hpp"
 
 namespace Algorithms {
+namespace detail {
 namespace routine {
 
 inline void scal(blas_int n, float s, float* x) { cblas_sscal(n, s, x, 1); }
@@ -18,10 +20,11 @@ inline void scal(blas_int n, const std::complex<double>& s, std::complex<double>
 }
 
 }  // namespace routine
+}  // namespace detail
 
 template <class T>
 T& Operations::scale(typename T::SampleType s, T& x) {
-  routine::scal(to_blas_int("scale", x.numel()), s, x.get());
+  detail::routine::scal(detail::to_blas_int("scale", x.numel()), s, x.get());
   return x;
 }
 

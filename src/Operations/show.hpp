@@ -4,8 +4,8 @@
 #include <ios>
 #include <ostream>
 
+#include "../Types/Traits.hpp"
 #include "Operations.hpp"
-#include "checks.hpp"
 
 namespace Algorithms {
 namespace detail {

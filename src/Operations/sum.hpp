@@ -10,7 +10,7 @@ namespace Algorithms {
 template <class T, class S>
 S& Operations::sum(const T& x, S& y) {
   const typename T::SampleType one(1);
-  routine::axpy(level1_count("sum", x, y), one, x.get(), y.get());
+  detail::routine::axpy(detail::level1_count("sum", x, y), one, x.get(), y.get());
   return y;
 }
 

@@ -2,10 +2,12 @@
 
 #include <complex>
 
+#include "../Blas.hpp"
 #include "Operations.hpp"
 #include "checks.hpp"
 
 namespace Algorithms {
+namespace detail {
 namespace routine {
 
 inline void swap(blas_int n, float* x, float* y) { cblas_sswap(n, x, 1, y, 1); }
@@ -18,10 +20,11 @@ inline void swap(blas_int n, std::complex<double>* x, std::complex<double>* y) {
 }
 
 }  // namespace routine
+}  // namespace detail
 
 template <class T, class S>
 void Operations::swap(T& x, S& y) {
-  routine::swap(level1_count("swap", x, y), x.get(), y.get());
+  detail::routine::swap(detail::level1_count("swap", x, y), x.get(), y.get());
 }
 
 }  // namespace Algorithms

@@ -25,7 +25,7 @@ class Matrix {
   Matrix(size_t rows, size_t columns)
       : m_dim{rows, columns},
         m_numel(checked_product(rows, columns)),
-        m_data(allocate_zeroed<T>(m_numel)) {}
+        m_data(detail::allocate_zeroed<T>(m_numel)) {}
 
   T& operator[](std::pair<size_t, size_t> idx) { return m_data[position(idx)]; }
 
@@ -56,6 +56,7 @@ class Matrix {
   size_t position(std::pair<size_t, size_t> idx) const {
     const size_t pos = idx.first + idx.second * m_dim[0];
     if (pos >= m_numel) {
+      // No space before "exceeds": callers match this text as it stands.
       throw std::runtime_error("requested array index " + std::to_string(pos) +
                                "exceeds max number of elements " + std::to_string(m_numel));
     }
@@ -66,6 +67,8 @@ class Matrix {
 
   void check_dimension(size_t d, size_t idx) const {
     if (idx >= m_dim[d]) {
+      // The dimension and the index run together, and no space precedes
+      // "exceeds": callers match this text as it stands.
       throw std::runtime_error("index for dimension " + std::to_string(d) + std::to_string(idx) +
                                "exceeds max number of elements for that dimension " +
                                std::to_string(m_dim[d]));

@@ -13,6 +13,7 @@
 #include <string>
 
 namespace Algorithms {
+namespace detail {
 
 // Arrays start on a cache line, as vectorised BLAS kernels prefer, and
 // large ones ask the kernel for huge pages, as numpy's do.
@@ -66,4 +67,5 @@ inline void check_index(size_t idx, size_t numel) {
   }
 }
 
+}  // namespace detail
 }  // namespace Algorithms

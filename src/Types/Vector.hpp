@@ -18,15 +18,15 @@ class Vector {
  public:
   using SampleType = T;
 
-  explicit Vector(size_t n) : m_numel(n), m_data(allocate_zeroed<T>(n)) {}
+  explicit Vector(size_t n) : m_numel(n), m_data(detail::allocate_zeroed<T>(n)) {}
 
   T& operator[](size_t idx) {
-    check_index(idx, m_numel);
+    detail::check_index(idx, m_numel);
     return m_data[idx];
   }
 
   T operator[](size_t idx) const {
-    check_index(idx, m_numel);
+    detail::check_index(idx, m_numel);
     return m_data[idx];
   }
 

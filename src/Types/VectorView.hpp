@@ -22,12 +22,12 @@ class VectorView {
       : m_numel(range.second - range.first), m_offset(range.first), m_data(data) {}
 
   T& operator[](size_t idx) {
-    check_index(idx, m_numel);
+    detail::check_index(idx, m_numel);
     return m_data[m_offset + idx];
   }
 
   T operator[](size_t idx) const {
-    check_index(idx, m_numel);
+    detail::check_index(idx, m_numel);
     return m_data[m_offset + idx];
   }
 
@@ -48,7 +48,7 @@ class VectorView {
   static VectorView slice(const std::shared_ptr<T[]>& data, size_t offset, size_t numel,
                           const std::pair<size_t, size_t>& range) {
     if (range.second > numel) {
-      throw index_error(range.second, numel);
+      throw detail::index_error(range.second, numel);
     }
     const size_t start = range.first > range.second ? range.second : range.first;
     return VectorView({offset + start, offset + range.second}, data);
