@@ -1,0 +1,118 @@
+#pragma once
+
+// Changes vexa makes to the type objects of its classes after pybind11 has
+// created them: no instance without a native object, and element access
+// through the type's own mapping slots.
+
+#include <pybind11/pybind11.h>
+
+#include <cstddef>
+#include <type_traits>
+#include <utility>
+
+#include "FastCall.hpp"
+
+namespace Bindings {
+
+// A direct call of a class's __new__ would give an instance whose native
+// object is never constructed, and pybind11 would then read uninitialised
+// memory. The __new__ attribute is replaced by a refusal; the type's tp_new
+// slot, which the class call uses, stays as it is. The classes are also
+// final, so no subclass __init__ can reach an instance before it exists.
+inline PyObject* refuse_bare_new(PyObject* cls, PyObject*, PyObject*) {
+  PyErr_Format(PyExc_TypeError, "%s objects cannot be created through __new__",
+               reinterpret_cast<PyTypeObject*>(cls)->tp_name);
+  return nullptr;
+}
+
+inline PyMethodDef bareNew = {
+    "__new__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&refuse_bare_new)),
+    METH_VARARGS | METH_KEYWORDS, nullptr};
+
+// Element access through the type's mapping slots: an exact int index (a
+// pair of exact ints for matrices) and, for writes, a value of the kind's
+// exact Python type go straight to the container; anything else takes the
+// slots that the registered __getitem__ and __setitem__ installed, with
+// their conversions and error texts.
+template <class C>
+struct ElementSlots {
+  using Index = std::conditional_t<Algorithms::is_matrix<C>::value,
+                                   std::pair<std::size_t, std::size_t>, std::size_t>;
+  static inline binaryfunc registeredGet = nullptr;
+  static inline objobjargproc registeredSet = nullptr;
+
+  static bool load_size(PyObject* obj, std::size_t& out) {
+    if (!PyLong_CheckExact(obj)) {
+      return false;
+    }
+    out = PyLong_AsSize_t(obj);
+    if (out == static_cast<std::size_t>(-1) && PyErr_Occurred()) {
+      PyErr_Clear();
+      return false;
+    }
+    return true;
+  }
+
+  static bool load_index(PyObject* key, Index& out) {
+    if constexpr (Algorithms::is_matrix<C>::value) {
+      return PyTuple_CheckExact(key) && PyTuple_GET_SIZE(key) == 2 &&
+             load_size(PyTuple_GET_ITEM(key, 0), out.first) &&
+             load_size(PyTuple_GET_ITEM(key, 1), out.second);
+    } else {
+      return load_size(key, out);
+    }
+  }
+
+  static PyObject* get(PyObject* self, PyObject* key) {
+    C* container = nullptr;
+    Index idx{};
+    if (!FastArg<C>::load(self, container) || !load_index(key, idx)) {
+      return registeredGet(self, key);
+    }
+    try {
+      return to_python((*container)[idx]);
+    } catch (...) {
+      translate_current_exception();
+      return nullptr;
+    }
+  }
+
+  static int set(PyObject* self, PyObject* key, PyObject* value) {
+    C* container = nullptr;
+    Index idx{};
+    typename C::SampleType element{};
+    if (value == nullptr || !FastArg<C>::load(self, container) || !load_index(key, idx) ||
+        !FastArg<typename C::SampleType>::load(value, element)) {
+      return registeredSet(self, key, value);
+    }
+    try {
+      (*container)[idx] = element;
+      return 0;
+    } catch (...) {
+      translate_current_exception();
+      return -1;
+    }
+  }
+
+  static void install(PyTypeObject* type) {
+    registeredGet = type->tp_as_mapping->mp_subscript;
+    registeredSet = type->tp_as_mapping->mp_ass_subscript;
+    type->tp_as_mapping->mp_subscript = &get;
+    type->tp_as_mapping->mp_ass_subscript = &set;
+  }
+};
+
+template <class C, class Class>
+void seal_class(const Class& cls) {
+  auto* type = reinterpret_cast<PyTypeObject*>(cls.ptr());
+  py::object refusal =
+      py::reinterpret_steal<py::object>(PyCFunction_NewEx(&bareNew, cls.ptr(), nullptr));
+  if (!refusal || PyDict_SetItemString(type->tp_dict, "__new__", refusal.ptr()) != 0) {
+    throw py::error_already_set();
+  }
+  PyType_Modified(type);
+  ElementSlots<C>::install(type);
+  remember_class<C>(type);
+}
+
+}  // namespace Bindings
