@@ -1,5 +1,6 @@
-"""Shared helpers: the four kinds, their numpy dtypes, and conversions
-between numpy arrays and vexa containers (by element access only)."""
+"""Shared helpers: the four kinds, their numpy dtypes, conversions between numpy arrays and
+vexa containers (by element access only), operands that show what a call changed, and the
+error texts vexa raises."""
 
 import numpy as np
 import pytest
@@ -10,6 +11,32 @@ DTYPES = {"s": np.float32, "d": np.float64, "c": np.complex64, "z": np.complex12
 CONTAINERS = ("vec", "view", "mat")
 # Relative tolerance of results computed in each precision.
 RTOL = {"s": 2e-5, "d": 1e-12, "c": 2e-5, "z": 1e-12}
+TINY = {k: 16 * np.finfo(DTYPES[k]).tiny for k in KINDS}  # results in the subnormal range
+
+# Error texts: {name} is the refusing function, {} the other parts that vary.
+TEXTS = {
+    "refused": "{name}(): incompatible {} arguments. The following argument types are supported:",
+    "not a matrix": "In {name}, operand A must be a matrix",
+    "limit": "In {name}, size {} exceeds the BLAS integer limit 2147483647",
+    "short y": "In {name}, vector y has {} elements, fewer than the {} of vector x",
+    "short for A": "In {name}, vector {} has {} elements, fewer than the {} that matrix A requires",
+    "gemv": "In gemv expression y = aAx + by, matrix A dimension {}: {}, doesn't match vector {}",
+    "gemm": "In gemm expression Y = aAX + bY, matrix {} dimension {}: {}, doesn't match matrix {}",
+    "rank": "In ls, matrix A does not have full rank: diagonal element 2 of its triangular factor"
+    " is zero; A and x now hold the solver's partial results",
+    "rejected": "In ls, the solver rejected its argument {}",
+    "index": "index {} exceeds max number of elements {}",
+    "position": "requested array index {}exceeds max number of elements {}",
+    "dimension index": "index for dimension {}{}exceeds max number of elements for that"
+    " dimension {}",
+    "dimension": "dimension {} invalid for {}",
+    "step": "stepsizes larger than 1 invalid for vector",
+    "zero step": "slice step cannot be zero",
+    "slice index": "slice indices must be integers or None or have an __index__ method",
+    "no constructor": "vexa.view{}: No constructor defined!",
+    "size overflow": "std::bad_array_new_length",
+    "no memory": "std::bad_alloc",
+}
 
 
 def vexa_class(prefix, kind):
@@ -40,7 +67,7 @@ def read(container, kind):
     if type(container).__name__.startswith("mat"):
         rows, cols = container.dim(0), container.dim(1)
         out = np.empty((rows, cols), dtype=DTYPES[kind])
-        for i in range(rows):
+        for i in range(rows if cols else 0):  # a matrix without columns may claim 2**40 rows
             for j in range(cols):
                 out[i, j] = container[i, j]
         return out
@@ -54,39 +81,67 @@ def flat(container, kind):
 
 
 class Operand:
-    """A container of one kind and type holding given values, in storage
-    order. A view sits at offset 2 inside a parent vector with a guard
-    element on each side of its window, so tests can check that nothing
-    outside the window changes."""
+    """A container of one kind and type holding given values, in storage order, and all its
+    storage as it was. A view is cut from a longer parent vector with guard elements around
+    its window: two sevens on each side, or the given head and tail; with cut, as a view of a
+    view. Tests can then check what a call changed."""
 
-    PAD = 2
-
-    def __init__(self, kind, container, values, shape=None):
-        self.kind = kind
+    def __init__(self, kind, container, values, shape=None, guards=None, cut=None):
         values = np.asarray(values, dtype=DTYPES[kind])
-        n = values.size
+        self.kind, n, lo = kind, values.size, 0
         if container == "mat":
             rows, cols = shape if shape is not None else (n, 1)
-            self.obj = fill(
+            self.whole = fill(
                 vexa_class("mat", kind)(rows, cols), values.reshape((rows, cols), order="F")
             )
-            self.parent = None
+            self.obj = self.whole
         elif container == "view":
-            self.parent = vexa_class("vec", kind)(n + 2 * self.PAD)
-            fill(self.parent, np.full(n + 2 * self.PAD, 7, dtype=DTYPES[kind]))
-            self.obj = fill(self.parent[self.PAD : self.PAD + n], values)
+            head, tail = guards if guards is not None else [np.full(2, 7)] * 2
+            whole, lo = np.concatenate([head, values, tail]).astype(DTYPES[kind]), len(head)
+            self.whole = fill(vexa_class("vec", kind)(whole.size), whole)
+            if cut is None:
+                self.obj = self.whole[lo : lo + n]
+            else:
+                self.obj = self.whole[cut:][lo - cut : lo - cut + n]
         else:
-            self.obj = fill(vexa_class("vec", kind)(n), values)
-            self.parent = None
+            self.whole = self.obj = fill(vexa_class("vec", kind)(n), values)
+        self.before = flat(self.whole, kind).astype(complex)
+        self.window = slice(lo, lo + n)
+        # Complex, so expected results are computed in double precision for every kind.
+        self.initial = self.before[self.window]
+
+    @classmethod
+    def random(cls, rng, kind, container, shape):
+        """Random values, as many as shape (rows, columns) holds."""
+        return cls(kind, container, random_array(kind, int(np.prod(shape)), rng), shape)
 
     def values(self):
         return flat(self.obj, self.kind)
 
     def guards_intact(self):
-        if self.parent is None:
-            return True
-        whole = flat(self.parent, self.kind)
-        return bool(np.all(whole[: self.PAD] == 7) and np.all(whole[-self.PAD :] == 7))
+        """Nothing outside the window changed."""
+        outside = np.ones(self.before.size, bool)
+        outside[self.window] = False
+        return bool(np.all(flat(self.whole, self.kind)[outside] == self.before[outside]))
+
+    def check(self, new=(), slack=0.0):
+        """The window's first len(new) elements are within slack of new; all other storage
+        is unchanged."""
+        want, tol = self.before.copy(), np.zeros(self.before.size)
+        changed = slice(self.window.start, self.window.start + len(new))
+        want[changed], tol[changed] = new, slack + TINY[self.kind]
+        assert np.all(np.abs(flat(self.whole, self.kind) - want) <= tol)
+
+
+def fails(error, text, call, *args, keep=(), first_line=False):
+    """call(*args) raises error with message text (any message for None; with first_line,
+    the first line of a longer message may do) and changes none of the operands in keep."""
+    with pytest.raises(error) as info:
+        call(*args)
+    message = str(info.value)
+    assert text is None or (message.split("\n")[0] if first_line else message) == text
+    for operand in keep:
+        operand.check()
 
 
 @pytest.fixture

@@ -8,7 +8,7 @@ import re
 
 import pytest
 import vexa
-from conftest import Operand, flat, random_array
+from conftest import CONTAINERS, KINDS, Operand, flat, random_array
 
 FUNCTIONS = ("scale", "sum", "dot", "copy", "swap", "axpy", "hdot", "matvec", "gemv", "gemm")
 FUNCTIONS += ("matmul", "ls")
@@ -57,7 +57,7 @@ def outcome(function, params, classes, arrays, call):
         result = next((i for i, op in enumerate(ops) if op.obj is result), repr(result))
     except Exception as error:
         result = (type(error), str(error))
-    return result, [flat(op.obj if op.parent is None else op.parent, op.kind) for op in ops]
+    return result, [flat(op.whole, op.kind) for op in ops]
 
 
 @pytest.mark.parametrize("name, params, call", CASES)
@@ -83,8 +83,8 @@ KEYS = [0, 2, 3, -1, 2**64, 1.0, True, (0, 2), (2, 0), (3, 0), (0, 3), [1, 1], (
 VALUES = [1.5, 2, 1 - 2j, Real(0.5), "x"]
 
 
-@pytest.mark.parametrize("kind", "sdcz")
-@pytest.mark.parametrize("container", ["vec", "view", "mat"])
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("container", CONTAINERS)
 def test_element_slots_match_the_registered_methods(kind, container):
     # obj[key] (operator.getitem/setitem) takes the type's fast slots;
     # type(obj).__getitem__ and __setitem__ are the pybind11 methods behind them.

@@ -7,14 +7,13 @@ import os
 import numpy as np
 import pytest
 import vexa
-from conftest import CONTAINERS, DTYPES, KINDS, RTOL, fill, flat, random_array, vexa_class
+from conftest import CONTAINERS, DTYPES, KINDS, RTOL, TINY, Operand, random_array
 from hypothesis import given, settings
 from hypothesis import strategies as st
 
 settings.register_profile("vexa-quick", max_examples=10, deadline=None)
 settings.register_profile("ci", max_examples=30, deadline=None)
 PROFILE = settings.get_profile(os.environ.get("HYPOTHESIS_PROFILE", "vexa-quick"))
-TINY = {k: 16 * np.finfo(DTYPES[k]).tiny for k in KINDS}  # results in the subnormal range
 PAIRS = [(a, b) for a in CONTAINERS for b in CONTAINERS]
 LEVEL1 = [(f, k, *p) for f in ("sum", "dot", "copy", "swap", "axpy") for k in KINDS for p in PAIRS]
 LEVEL1 += [("hdot", k, *p) for k in "cz" for p in PAIRS]
@@ -30,25 +29,15 @@ def ints(data, low, high):
     return data.draw(st.integers(low, high))
 
 
-class Arg:
+def arg(data, kind, container, shape, add=0):
     """An operand of random values; a view is cut, as a view of a view, from a longer vector."""
-
-    def __init__(self, data, kind, container, shape, add=0):
-        rng, n = np.random.default_rng(ints(data, 0, 2**32)), int(np.prod(shape))
-        lo, tail = (ints(data, 0, 4), ints(data, 0, 3)) if container == "view" else (0, 0)
-        self.kind, self.lo, size = kind, lo, (shape if container == "mat" else (lo + n + tail,))
-        cls = vexa_class("mat" if container == "mat" else "vec", kind)
-        self.whole = fill(cls(*size), random_array(kind, size, rng) + add)
-        cut = ints(data, 0, lo)
-        self.obj = self.whole[cut:][lo - cut : lo - cut + n] if container == "view" else self.whole
-        self.before = flat(self.whole, kind).astype(complex)
-        self.values = self.before[lo : lo + n]
-
-    def check(self, new=(), slack=0.0):
-        """The first len(new) elements are within slack of new; all other storage is unchanged."""
-        want, tol, window = self.before.copy(), np.zeros(self.before.size), slice(self.lo, None)
-        want[window][: len(new)], tol[window][: len(new)] = new, slack + TINY[self.kind]
-        assert np.all(np.abs(flat(self.whole, self.kind) - want) <= tol)
+    rng, n = np.random.default_rng(ints(data, 0, 2**32)), int(np.prod(shape))
+    if container == "mat":
+        return Operand(kind, "mat", (random_array(kind, shape, rng) + add).flatten("F"), shape)
+    lo, tail = (ints(data, 0, 4), ints(data, 0, 3)) if container == "view" else (0, 0)
+    whole = random_array(kind, lo + n + tail, rng) + add
+    guards, cut = (whole[:lo], whole[lo + n :]), ints(data, 0, lo)
+    return Operand(kind, container, whole[lo : lo + n], guards=guards, cut=cut)
 
 
 def shape(data, container, limit=8, rows=None):
@@ -70,17 +59,17 @@ def coef(data, kind):
 @pytest.mark.parametrize("kind,container", [(k, c) for k in KINDS for c in CONTAINERS])
 @prop
 def test_scale(kind, container, data):
-    x, (s, s_ref) = Arg(data, kind, container, shape(data, container)), coef(data, kind)
+    x, (s, s_ref) = arg(data, kind, container, shape(data, container)), coef(data, kind)
     assert vexa.scale(s, x.obj) is x.obj
-    x.check(s_ref * x.values, RTOL[kind] * np.abs(s_ref * x.values))
+    x.check(s_ref * x.initial, RTOL[kind] * np.abs(s_ref * x.initial))
 
 
 @pytest.mark.parametrize("name,kind,cx,cy", LEVEL1)
 @prop
 def test_level1(name, kind, cx, cy, data):
-    y = Arg(data, kind, cy, shape(data, cy))
-    x = Arg(data, kind, cx, shape(data, cx, y.values.size))
-    (a, a_ref), xv, yv, rt = coef(data, kind), x.values, y.values[: x.values.size], RTOL[kind]
+    y = arg(data, kind, cy, shape(data, cy))
+    x = arg(data, kind, cx, shape(data, cx, y.initial.size))
+    (a, a_ref), xv, yv, rt = coef(data, kind), x.initial, y.initial[: x.initial.size], RTOL[kind]
     result = getattr(vexa, name)(*((a, x.obj, y.obj) if name == "axpy" else (x.obj, y.obj)))
     if name in ("dot", "hdot"):
         assert type(result) is (float if kind in "sd" else complex)
@@ -103,15 +92,15 @@ def test_products(name, kind, cx, cy, data):
     m, k, unit = ints(data, 0, 5), ints(data, 0, 5), name in ("matvec", "matmul")
     n = ints(data, 0, 4) if cx == cy == "mat" and name in ("gemm", "matmul") else 1
     if name in ("gemm", "matmul"):
-        A, x, y = (Arg(data, kind, "mat", s) for s in ((m, k), (k, n), (m, n)))
+        A, x, y = (arg(data, kind, "mat", s) for s in ((m, k), (k, n), (m, n)))
     else:
-        A = Arg(data, kind, "mat", (m, k))
-        x, y = (Arg(data, kind, c, shape(data, c, rows=r)) for c, r in ((cx, k), (cy, m)))
+        A = arg(data, kind, "mat", (m, k))
+        x, y = (arg(data, kind, c, shape(data, c, rows=r)) for c, r in ((cx, k), (cy, m)))
     (a, a_ref), (b, b_ref) = ((1, 1), (1, 1)) if unit else (coef(data, kind), coef(data, kind))
     operands = (A.obj, x.obj, y.obj)
     assert getattr(vexa, name)(*(operands if unit else (a, b, *operands))) is y.obj
-    Am, xm = A.values.reshape((m, k), order="F"), x.values[: k * n].reshape((k, n), order="F")
-    ym = y.values[: m * n].reshape((m, n), order="F")
+    Am, xm = A.initial.reshape((m, k), order="F"), x.initial[: k * n].reshape((k, n), order="F")
+    ym = y.initial[: m * n].reshape((m, n), order="F")
     bound = abs(a_ref) * np.abs(Am) @ np.abs(xm) + abs(b_ref) * np.abs(ym)
     A.check(), x.check()
     y.check((a_ref * Am @ xm + b_ref * ym).ravel("F"), RTOL[kind] * bound.ravel("F"))
@@ -122,11 +111,11 @@ def test_products(name, kind, cx, cy, data):
 def test_ls(kind, cx, data):
     m, n = ints(data, 0, 5), ints(data, 0, 5)
     r = max(m - n, 0)  # x holds residual components after the solution
-    A = Arg(data, kind, "mat", (m, n), add=5 * np.eye(m, n))  # well conditioned, full rank
+    A = arg(data, kind, "mat", (m, n), add=5 * np.eye(m, n))  # well conditioned, full rank
     cols = ints(data, 1, 3) if cx == "mat" else 1
     rows = -(-max(m, n) // cols) + ints(data, 0, 2)
-    x = Arg(data, kind, cx, (rows, cols) if cx == "mat" else (rows,))
-    Am, b = A.values.reshape((m, n), order="F"), x.values[:m]
+    x = arg(data, kind, cx, (rows, cols) if cx == "mat" else (rows,))
+    Am, b = A.initial.reshape((m, n), order="F"), x.initial[:m]
     assert vexa.ls(A.obj, x.obj) is None
     solution, cond = np.linalg.lstsq(Am, b)[0], np.linalg.cond(Am) if m and n else 1
     slack = 10 * RTOL[kind] * cond**2 * (np.linalg.norm(b) + 1)
