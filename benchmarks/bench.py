@@ -18,6 +18,7 @@ import platform
 import time
 import timeit
 from pathlib import Path
+from typing import NamedTuple, Optional
 
 import matplotlib
 import numpy as np
@@ -38,12 +39,59 @@ L1, L1M = "x:{n} y:{n}", "x:{h}x2 y:{h}x2"
 MV, MVM = "A:{g}x{g} x:{g} y:{g}", "A:{g}x{g} x:{g}x1 y:{g}x1"
 MM = "A:{m}x{m} X:{m}x{m} Y:{m}x{m}"
 LS, LSM = "A:{r}x{c} A0:{r}x{c} x:{r} b0:{r}", "A:{r}x{c} A0:{r}x{c} x:{r}x1 b0:{r}x1"
-# Function, scipy routine (real|complex kinds), vexa call, scipy call, numpy
-# expression, operands ("name:length" or "name:rowsxcols") of the kind's first
-# and last overload that a call can select; scipy and numpy get the first's data.
+
+
+class Case(NamedTuple):
+    function: str
+    routine: str  # scipy's, "real|complex" where the kinds differ
+    vexa: str
+    scipy: str
+    numpy: str
+    # Operands ("name:length" or "name:rowsxcols") of the kind's first and last overload
+    # that a call can select; scipy and numpy get the first's data.
+    first: str
+    last: Optional[str]
+
+
+class SmallRow(NamedTuple):  # SMALL_COLUMNS; element access has only vexa and numpy times
+    function: str
+    kind: str
+    vexa_first: float
+    vexa_last: Optional[float]
+    scipy: Optional[float]
+    numpy: float
+    vexa_scipy: Optional[float]
+    vexa_numpy: float
+    last_first: Optional[float]
+    result: str
+
+
+class DispatchRow(NamedTuple):  # DISPATCH_COLUMNS
+    function: str
+    front_first: float
+    front_last: float
+    last_first: float
+    chain_first: float
+    chain_last: float
+    result: str
+
+
+class LargeRow(NamedTuple):  # LARGE_COLUMNS
+    function: str
+    kind: str
+    vexa: float
+    scipy: float
+    numpy: float
+    vexa_scipy: float
+    vexa_best: float
+    vexa_vexa: float
+    gflops: Optional[float]  # gemm only
+    result: str
+
+
 # ls consumes A and x, so every side restores them by two copies before solving.
 # fmt: off
-CASES = [
+CASES = [Case(*case) for case in [
     ("scale", "scal", "f(u, x)", "g(u, x)", "x *= u", "x:{n}", "x:{h}x2"),
     ("sum", "axpy", "f(x, y)", "g(x, y, a=1.0)", "y += x", L1, L1M),
     ("dot", "dot|dotu", "f(x, y)", "g(x, y)", "np.dot(x, y)", L1, L1M),
@@ -60,7 +108,7 @@ CASES = [
     ("ls", "gels", "cp(A0, A); cp(b0, x); f(A, x)",
      "cp(A0f, Af); cp(b0, x); g(A, x, lwork=lw, overwrite_a=1, overwrite_b=1)",
      "np.linalg.lstsq(A0, b0, rcond=None)", LS, LSM),
-]
+]]
 ELEMENTS = [("read vec", "x[3]", "x:{n}"), ("write vec", "x[3] = u", "x:{n}"),
             ("read mat", "A[2, 3]", "A:{g}x{g}"), ("write mat", "A[2, 3] = u", "A:{g}x{g}")]
 SMALL_COLUMNS = ["function", "kind", "vexa first ns", "vexa last ns", "scipy ns", "numpy ns",
@@ -114,7 +162,7 @@ def vexa_ns(name, kind, made):
 def reference_ns(case, kind, made):
     """Namespaces of the scipy call and of the numpy expression, each with its
     own arrays holding the data of the vexa operands."""
-    routine = case[1].split("|")[kind in "cz"] if "|" in case[1] else case[1]
+    routine = case.routine.split("|")[kind in "cz"] if "|" in case.routine else case.routine
     arrays = {k: a for k, (_, a) in made.items()}
     scipy_ns = {**arrays, **scalars(kind), "cp": getattr(blas, kind + "copy")}
     if routine == "gels":
@@ -176,7 +224,7 @@ def race_large(entries, seconds, batch=0.002, turn=0.05):
 
 
 def kinds_of(case, kinds):
-    return [k for k in kinds if "|" not in case[1] or case[1].split("|")[k in "cz"]]
+    return [k for k in kinds if "|" not in case.routine or case.routine.split("|")[k in "cz"]]
 
 
 def verdict(*checks):
@@ -188,19 +236,22 @@ def small_rows(repeat, budget):
     rows = []
     for case in CASES:
         for kind in kinds_of(case, "sdcz"):
-            made = operands(kind, case[5], SMALL)
-            first = vexa_ns(case[0], kind, made)
-            last = case[6] and [(case[2], vexa_ns(case[0], kind, operands(kind, case[6], SMALL)))]
+            made = operands(kind, case.first, SMALL)
+            first = vexa_ns(case.function, kind, made)
+            last = case.last and vexa_ns(case.function, kind, operands(kind, case.last, SMALL))
             scipy_ns, numpy_ns = reference_ns(case, kind, made)
-            entries = [(case[2], first), (case[3], scipy_ns), (case[4], numpy_ns)] + (last or [])
-            times = race(entries, repeat, budget)
+            entries = [(case.vexa, first), (case.scipy, scipy_ns), (case.numpy, numpy_ns)]
+            times = race(entries + ([(case.vexa, last)] if last else []), repeat, budget)
             t_first, t_scipy, t_numpy = times[:3]
             t_last = times[3] if last else None
             worst, pos = max(t_first, t_last or 0), t_last and t_last / t_first
             checks = [("scipy", worst / t_scipy, 1.0), ("numpy", worst / t_numpy, 0.5)]
             checks += [("last/first", pos, 1.5)] if pos else []
-            row = [case[0], kind, t_first, t_last, t_scipy, t_numpy, worst / t_scipy]
-            rows.append(row + [worst / t_numpy, pos, verdict(*checks)])
+            ratios = worst / t_scipy, worst / t_numpy, pos
+            row = SmallRow(
+                case.function, kind, t_first, t_last, t_scipy, t_numpy, *ratios, verdict(*checks)
+            )
+            rows.append(row)
     for name, stmt, layout in ELEMENTS:
         for kind in "sdcz":
             made = operands(kind, layout, SMALL)
@@ -209,7 +260,7 @@ def small_rows(repeat, budget):
             ]
             t_vexa, t_numpy = race([(stmt, spaces[0]), (stmt, spaces[1])], repeat, budget)
             rows.append(
-                [name, kind, t_vexa, None, None, t_numpy, None, t_vexa / t_numpy, None, "—"]
+                SmallRow(name, kind, t_vexa, None, None, t_numpy, None, t_vexa / t_numpy, None, "—")
             )
     return rows
 
@@ -219,15 +270,20 @@ def dispatch_rows(repeat, budget):
     that a call can select, through the front and through the overload chain."""
     rows = []
     for case in CASES:
-        kinds, call = kinds_of(case, "sdcz"), case[2].split("; ")[-1]
-        first = vexa_ns(case[0], kinds[0], operands(kinds[0], case[5], EMPTY))
-        last = vexa_ns(case[0], kinds[-1], operands(kinds[-1], case[6] or case[5], EMPTY))
-        chain = {"f": getattr(vexa, case[0]).__self__}
+        kinds, call = kinds_of(case, "sdcz"), case.vexa.split("; ")[-1]
+        first = vexa_ns(case.function, kinds[0], operands(kinds[0], case.first, EMPTY))
+        last = vexa_ns(
+            case.function, kinds[-1], operands(kinds[-1], case.last or case.first, EMPTY)
+        )
+        chain = {"f": getattr(vexa, case.function).__self__}
         entries = [(call, first), (call, last), (call, first | chain), (call, last | chain)]
         front_first, front_last, chain_first, chain_last = race(entries, repeat, budget)
         pos = front_last / front_first
-        rows.append([case[0], front_first, front_last, pos, chain_first, chain_last])
-        rows[-1].append(verdict(("last/first", pos, 1.5)))
+        result = verdict(("last/first", pos, 1.5))
+        row = DispatchRow(
+            case.function, front_first, front_last, pos, chain_first, chain_last, result
+        )
+        rows.append(row)
     return rows
 
 
@@ -242,18 +298,22 @@ def large_rows(kinds, seconds):
     with threadpool_limits(limits=1, user_api="blas"):
         for case in CASES:
             for kind in kinds_of(case, kinds):
-                made = operands(kind, case[5], LARGE)
+                made = operands(kind, case.first, LARGE)
                 scipy_ns, numpy_ns = reference_ns(case, kind, made)
-                again = vexa_ns(case[0], kind, operands(kind, case[5], LARGE))
-                entries = [(case[2], vexa_ns(case[0], kind, made)), (case[2], again)]
-                entries.append((case[3], scipy_ns))
-                times = race_large(entries + [(case[4], numpy_ns)], seconds)
+                again = vexa_ns(case.function, kind, operands(kind, case.first, LARGE))
+                entries = [(case.vexa, vexa_ns(case.function, kind, made)), (case.vexa, again)]
+                entries.append((case.scipy, scipy_ns))
+                times = race_large(entries + [(case.numpy, numpy_ns)], seconds)
                 t_vexa, t_again, t_scipy, t_numpy = times
                 flops = 2 * LARGE["m"] ** 3 * (4 if kind in "cz" else 1) / t_vexa / 1e9
                 ratio = t_vexa / min(t_scipy, t_numpy)
-                rows.append([case[0], kind, t_vexa, t_scipy, t_numpy, t_vexa / t_scipy, ratio])
-                rows[-1] += [t_vexa / t_again, flops if case[1] == "gemm" else None]
-                rows[-1].append(verdict(("best", ratio, 1.03)))
+                ratios = t_vexa / t_scipy, ratio, t_vexa / t_again
+                gflops = flops if case.routine == "gemm" else None
+                result = verdict(("best", ratio, 1.03))
+                row = LargeRow(
+                    case.function, kind, t_vexa, t_scipy, t_numpy, *ratios, gflops, result
+                )
+                rows.append(row)
                 del made, entries, scipy_ns, numpy_ns, again
     return rows
 
@@ -325,16 +385,19 @@ def write_report(mode, floor, small, dispatch, large):
 
 
 def plot(small, floor):
-    rows = [row for row in small if row[4] is not None]
+    rows = [row for row in small if row.scipy is not None]
     pos = np.arange(len(rows))
     fig, ax = plt.subplots(figsize=(18, 6))
-    for i, (label, column) in enumerate(
-        [("vexa, first overload", 2), ("vexa, last overload", 3), ("scipy", 4), ("numpy", 5)]
-    ):
-        times = [(row[column] or row[2]) * 1e9 for row in rows]
-        ax.bar(pos + (i - 1.5) * 0.2, times, 0.2, label=label)
+    bars = [
+        ("vexa, first overload", [row.vexa_first for row in rows]),
+        ("vexa, last overload", [row.vexa_last or row.vexa_first for row in rows]),
+        ("scipy", [row.scipy for row in rows]),
+        ("numpy", [row.numpy for row in rows]),
+    ]
+    for i, (label, times) in enumerate(bars):
+        ax.bar(pos + (i - 1.5) * 0.2, [t * 1e9 for t in times], 0.2, label=label)
     ax.axhline(floor * 1e9, color="black", linewidth=0.8, label="floor: len(())")
-    ax.set_xticks(pos, [f"{row[0]} {row[1]}" for row in rows], rotation=90)
+    ax.set_xticks(pos, [f"{row.function} {row.kind}" for row in rows], rotation=90)
     ax.set(yscale="log", ylabel="ns per call (8 elements, 8x8)", title="vexa call overhead")
     ax.legend()
     fig.tight_layout()
@@ -353,7 +416,7 @@ def main():
     large = large_rows("d" if quick else "sdcz", 1.0 if quick else 6.0)
     write_report("quick" if quick else "full", floor, small, dispatch, large)
     plot(small, floor)
-    missed = sum(row[-1].startswith("FAIL") for row in small + dispatch + large)
+    missed = sum(row.result.startswith("FAIL") for row in small + dispatch + large)
     print(f"{missed} rows missed a target; table in {RESULTS / 'results.md'}")
 
 
