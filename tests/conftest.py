@@ -24,7 +24,7 @@ TEXTS = {
     "gemm": "In gemm expression Y = aAX + bY, matrix {} dimension {}: {}, doesn't match matrix {}",
     "rank": "In ls, matrix A does not have full rank: diagonal element 2 of its triangular factor"
     " is zero; A and x now hold the solver's partial results",
-    "rejected": "In ls, the solver rejected its argument {}",
+    "nan": "In ls, {} contains NaN",
     "index": "index {} exceeds max number of elements {}",
     "position": "requested array index {}exceeds max number of elements {}",
     "dimension index": "index for dimension {}{}exceeds max number of elements for that"

@@ -5,6 +5,7 @@
 #include "../Blas.hpp"
 #include "Operations.hpp"
 #include "checks.hpp"
+#include "scale.hpp"
 
 namespace Algorithms {
 namespace detail {
@@ -24,11 +25,26 @@ inline void axpy(blas_int n, const std::complex<double>& a, const std::complex<d
 }
 
 }  // namespace routine
+
+// y += a*x over n elements. When x and y are one run, BLAS's ban on aliasing
+// bites (OpenBLAS's complex kernels read parts they have just written), so
+// the run is scaled by a + 1 instead.
+template <class V>
+void add_scaled(blas_int n, const V& a, const V* x, V* y) {
+  if (x == y) {
+    routine::scal(n, a + V(1), y);
+  } else {
+    routine::axpy(n, a, x, y);
+  }
+}
+
 }  // namespace detail
 
 template <class T, class S>
 S& Operations::axpy(typename T::SampleType a, const T& x, S& y) {
-  detail::routine::axpy(detail::level1_count("axpy", x, y), a, x.get(), y.get());
+  const blas_int n = detail::level1_count("axpy", x, y);
+  detail::refuse_partial_overlap("axpy", x.get(), y.get(), n);
+  detail::add_scaled(n, a, x.get(), y.get());
   return y;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <stdexcept>
 #include <string>
 
@@ -28,6 +29,36 @@ blas_int level1_count(const char* name, const T& x, const S& y) {
                              std::to_string(x.numel()) + " of vector x");
   }
   return to_blas_int(name, x.numel());
+}
+
+// Whether the runs of na elements at a and nb elements at b share an
+// element. std::less orders pointers into different arrays as well, and
+// runs of different arrays never share one.
+template <class V>
+bool shares_elements(const V* a, size_t na, const V* b, size_t nb) {
+  const std::less<const V*> before;
+  return na > 0 && nb > 0 && before(a, b + nb) && before(b, a + na);
+}
+
+// BLAS forbids a written operand to share elements with another operand of
+// the call; the result would silently depend on the order of its kernels.
+// The words name the operands' roles: "vector y", "matrix A", ...
+template <class V>
+void refuse_shared(const char* name, const char* written, const V* w, size_t nw, const char* other,
+                   const V* o, size_t no) {
+  if (shares_elements(w, nw, o, no)) {
+    throw std::runtime_error(std::string("In ") + name + ", " + written + " shares elements with " +
+                             other);
+  }
+}
+
+// Level-1 calls process n elements of x and of y; only the same run of
+// elements, element by element, is allowed for both.
+template <class V>
+void refuse_partial_overlap(const char* name, const V* x, const V* y, size_t n) {
+  if (x != y) {
+    refuse_shared(name, "vector y", y, n, "vector x", x, n);
+  }
 }
 
 // A matrix-shaped operand may hold fewer elements than its row count says

@@ -24,7 +24,13 @@ inline void copy(blas_int n, const std::complex<double>* x, std::complex<double>
 
 template <class T, class S>
 S& Operations::copy(const T& x, S& y) {
-  detail::routine::copy(detail::level1_count("copy", x, y), x.get(), y.get());
+  const blas_int n = detail::level1_count("copy", x, y);
+  detail::refuse_partial_overlap("copy", x.get(), y.get(), n);
+  // One run as both operands is left as it is, without leaning on how BLAS
+  // treats aliasing, which it forbids.
+  if (x.get() != y.get()) {
+    detail::routine::copy(n, x.get(), y.get());
+  }
   return y;
 }
 

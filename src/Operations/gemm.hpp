@@ -41,6 +41,8 @@ R& Operations::gemm_named(const char* name, typename T::SampleType a, typename T
   const blas_int m = detail::to_blas_int(name, A.template dim<0>());
   const blas_int n = detail::to_blas_int(name, X.template dim<1>());
   const blas_int k = detail::to_blas_int(name, A.template dim<1>());
+  detail::refuse_shared(name, "matrix Y", Y.get(), Y.numel(), "matrix A", A.get(), A.numel());
+  detail::refuse_shared(name, "matrix Y", Y.get(), Y.numel(), "matrix X", X.get(), X.numel());
   detail::routine::gemm(m, n, k, a, A.get(), detail::leading_dimension(m), X.get(),
                         detail::leading_dimension(k), b, Y.get(), detail::leading_dimension(m));
   return Y;

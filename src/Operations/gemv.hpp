@@ -1,5 +1,6 @@
 #pragma once
 
+#include <algorithm>
 #include <complex>
 #include <string>
 
@@ -46,10 +47,20 @@ R& Operations::gemv_named(const char* name, typename T::SampleType a, typename T
     const blas_int n = detail::to_blas_int(name, A.template dim<1>());
     detail::require_elements(name, "x", x.numel(), static_cast<size_t>(n));
     detail::require_elements(name, "y", y.numel(), static_cast<size_t>(m));
+    // The call reads A whole and the first n elements of x, and writes the
+    // first m of y.
+    detail::refuse_shared(name, "vector y", y.get(), m, "matrix A", A.get(), A.numel());
+    detail::refuse_shared(name, "vector y", y.get(), m, "vector x", x.get(), n);
     if (n == 0) {
       // BLAS returns early on an empty product without applying b; the
-      // result of a sum over no terms is b*y.
-      detail::routine::scal(m, b, y.get());
+      // result of a sum over no terms is b*y. A zero b overwrites y, NaN
+      // included, as BLAS does, which scaling by zero would not.
+      const typename T::SampleType zero(0);
+      if (b == zero) {
+        std::fill_n(y.get(), m, zero);
+      } else {
+        detail::routine::scal(m, b, y.get());
+      }
     } else {
       detail::routine::gemv(m, n, a, A.get(), detail::leading_dimension(m), x.get(), b, y.get());
     }

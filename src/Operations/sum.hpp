@@ -10,7 +10,9 @@ namespace Algorithms {
 template <class T, class S>
 S& Operations::sum(const T& x, S& y) {
   const typename T::SampleType one(1);
-  detail::routine::axpy(detail::level1_count("sum", x, y), one, x.get(), y.get());
+  const blas_int n = detail::level1_count("sum", x, y);
+  detail::refuse_partial_overlap("sum", x.get(), y.get(), n);
+  detail::add_scaled(n, one, x.get(), y.get());
   return y;
 }
 

@@ -24,7 +24,13 @@ inline void swap(blas_int n, std::complex<double>* x, std::complex<double>* y) {
 
 template <class T, class S>
 void Operations::swap(T& x, S& y) {
-  detail::routine::swap(detail::level1_count("swap", x, y), x.get(), y.get());
+  const blas_int n = detail::level1_count("swap", x, y);
+  detail::refuse_partial_overlap("swap", x.get(), y.get(), n);
+  // One run as both operands is left as it is, without leaning on how BLAS
+  // treats aliasing, which it forbids.
+  if (x.get() != y.get()) {
+    detail::routine::swap(n, x.get(), y.get());
+  }
 }
 
 }  // namespace Algorithms
