@@ -200,23 +200,19 @@ void gather(T* out, const char* in, Py_ssize_t rows, Py_ssize_t cols, Py_ssize_t
 template <class C>
 PyObject* copy_in(const Py_buffer& view) {
   auto* type = reinterpret_cast<PyObject*>(classTable[class_index<C>()]);
+  constexpr bool matrix = Algorithms::is_matrix<C>::value;
   const Py_ssize_t rows = view.shape[0];
-  PyObject* result = nullptr;
-  if constexpr (Algorithms::is_matrix<C>::value) {
-    result = PyObject_CallFunction(type, "nn", rows, view.shape[1]);
-  } else {
-    result = PyObject_CallFunction(type, "n", rows);
-  }
+  const Py_ssize_t cols = matrix ? view.shape[1] : 1;
+  PyObject* result = matrix ? PyObject_CallFunction(type, "nn", rows, cols)
+                            : PyObject_CallFunction(type, "n", rows);
   if (result == nullptr) {
     return nullptr;
   }
+  // Some exporters (ctypes) leave out the strides of a C-contiguous buffer.
+  const Py_ssize_t rowStride = view.strides != nullptr ? view.strides[0] : view.itemsize * cols;
+  const Py_ssize_t colStride = matrix && view.strides != nullptr ? view.strides[1] : view.itemsize;
   auto* out = Algorithms::Elements::share(*native_object<C>(result)).get();
-  const auto* in = static_cast<const char*>(view.buf);
-  if constexpr (Algorithms::is_matrix<C>::value) {
-    gather(out, in, rows, view.shape[1], view.strides[0], view.strides[1]);
-  } else {
-    gather(out, in, rows, 1, view.strides[0], 0);
-  }
+  gather(out, static_cast<const char*>(view.buf), rows, cols, rowStride, colStride);
   return result;
 }
 
