@@ -41,11 +41,12 @@ def test_round_trip(kind, layout, rng):
     np.testing.assert_array_equal(back, expected)
 
 
-@pytest.mark.parametrize("container", CONTAINERS)
+@pytest.mark.parametrize("container, cut", [(c, None) for c in CONTAINERS] + [("view", 1)])
 @pytest.mark.parametrize("kind", KINDS)
-def test_writes_seen_both_ways(kind, container, rng):
+def test_writes_seen_both_ways(kind, container, cut, rng):
+    """A view of a view too: the buffer must start at the inner window."""
     values = random_array(kind, 12, rng)
-    op = Operand(kind, container, values, shape=(3, 4))
+    op = Operand(kind, container, values, shape=(3, 4), cut=cut)
     lent = vexa_io.asbuffer(op.obj)
     assert not lent.readonly and lent.shape == ((3, 4) if container == "mat" else (12,))
     a = np.asarray(lent)
