@@ -19,7 +19,6 @@
 #include <memory>
 #include <new>
 #include <string>
-#include <utility>
 
 #include "Bindings/FastCall.hpp"
 #include "Bindings/Kinds.hpp"
@@ -67,9 +66,8 @@ void release_shared_elements(PyObject* obj) {
 
 // Matrices are column-major, so one with more than one row and column is
 // refused to a consumer that asks for C order or for a shape without
-// strides, which means C order. Each view
-// holds a reference to the exporter, which holds the storage; no view
-// needs anything released of its own.
+// strides, which means C order. Each view holds a reference to the
+// exporter, which holds the storage, so no view needs a release of its own.
 int get_buffer(PyObject* obj, Py_buffer* view, int flags) {
   const auto* self = reinterpret_cast<SharedElements*>(obj);
   const bool cOrder = self->ndim == 1 || self->shape[0] <= 1 || self->shape[1] <= 1;
