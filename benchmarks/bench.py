@@ -24,6 +24,7 @@ import matplotlib
 import numpy as np
 import scipy
 import vexa
+import vexa_io
 from scipy.linalg import blas, lapack
 from threadpoolctl import threadpool_limits
 
@@ -89,6 +90,21 @@ class LargeRow(NamedTuple):  # LARGE_COLUMNS
     result: str
 
 
+class IoCase(NamedTuple):
+    operation: str
+    vexa_io: str
+    numpy: Optional[str]  # the reference; None where the target is a time
+    limit: float  # on vexa_io/numpy, or on vexa_io's seconds
+
+
+class IoRow(NamedTuple):  # IO_COLUMNS
+    operation: str
+    vexa_io: float
+    numpy: Optional[float]
+    ratio: Optional[float]
+    result: str
+
+
 # ls consumes A and x, so every side restores them by two copies before solving.
 # fmt: off
 CASES = [Case(*case) for case in [
@@ -109,6 +125,15 @@ CASES = [Case(*case) for case in [
      "cp(A0f, Af); cp(b0, x); g(A, x, lwork=lw, overwrite_a=1, overwrite_b=1)",
      "np.linalg.lstsq(A0, b0, rcond=None)", LS, LSM),
 ]]
+# Operands of IO_CASES: a 1000x1000 C-ordered array, and the same shape cut
+# from every other row and column of a 2000x2000 one.
+IO_CASES = [
+    IoCase("asbuffer, vecd of 8", "asbuffer(v)", None, 0.5e-6),
+    IoCase("asbuffer, matd 1000x1000", "asbuffer(m)", None, 0.5e-6),
+    IoCase("from_buffer, 10^6 float64", "from_buffer(a)", "np.copy(a)", 1.5),
+    IoCase("from_buffer, 1000x1000 C order", "from_buffer(c)", "np.asfortranarray(c)", 2.0),
+    IoCase("from_buffer, 1000x1000 strided", "from_buffer(t)", "np.asfortranarray(t)", 2.0),
+]
 ELEMENTS = [("read vec", "x[3]", "x:{n}"), ("write vec", "x[3] = u", "x:{n}"),
             ("read mat", "A[2, 3]", "A:{g}x{g}"), ("write mat", "A[2, 3] = u", "A:{g}x{g}")]
 SMALL_COLUMNS = ["function", "kind", "vexa first ns", "vexa last ns", "scipy ns", "numpy ns",
@@ -117,6 +142,7 @@ DISPATCH_COLUMNS = ["function", "front first ns", "front last ns", "last/first",
                     "chain first ns", "chain last ns", "result"]
 LARGE_COLUMNS = ["function", "kind", "vexa ms", "scipy ms", "numpy ms", "vexa/scipy", "vexa/best",
                  "vexa/vexa", "vexa GFLOP/s", "result"]
+IO_COLUMNS = ["operation", "vexa_io µs", "numpy µs", "vexa_io/numpy", "result"]
 # fmt: on
 
 
@@ -318,6 +344,28 @@ def large_rows(kinds, seconds):
     return rows
 
 
+def io_rows(seconds):
+    """vexa_io against the numpy call that makes the same array, or against
+    a time for asbuffer, which must not depend on the size."""
+    rng = np.random.default_rng(2)
+    ns = {"asbuffer": vexa_io.asbuffer, "from_buffer": vexa_io.from_buffer, "np": np,
+          "v": vexa.vecd(8), "m": vexa.matd(1000, 1000), "a": rng.standard_normal(10**6),
+          "c": rng.standard_normal((1000, 1000)),
+          "t": rng.standard_normal((2000, 2000))[::2, ::2]}  # fmt: skip
+    rows = []
+    for case in IO_CASES:
+        entries = [(case.vexa_io, ns)] + ([(case.numpy, ns)] if case.numpy else [])
+        times = race_large(entries, seconds)
+        if case.numpy:
+            ratio = times[0] / times[1]
+            rows.append(IoRow(case.operation, times[0], times[1], ratio,
+                              verdict(("numpy", ratio, case.limit))))  # fmt: skip
+        else:
+            rows.append(IoRow(case.operation, times[0], None, None,
+                              verdict(("µs", times[0] * 1e6, case.limit * 1e6))))  # fmt: skip
+    return rows
+
+
 def machine():
     """CPU, versions, OPENBLAS_* settings, and the configuration and core of
     every OpenBLAS library loaded in this process (numpy, scipy and vexa each
@@ -349,7 +397,9 @@ def cell(column, value):
         return "—"
     if isinstance(value, str):
         return value
-    scale, digits = {"ns": (1e9, 0), "ms": (1e3, 3), "/s": (1, 1)}.get(column[-2:], (1, 2))
+    scale, digits = {"ns": (1e9, 0), "µs": (1e6, 3), "ms": (1e3, 3), "/s": (1, 1)}.get(
+        column[-2:], (1, 2)
+    )
     return f"{value * scale:.{digits}f}"
 
 
@@ -358,7 +408,7 @@ def table(columns, rows):
     return lines + ["| " + " | ".join(map(cell, columns, row)) + " |" for row in rows]
 
 
-def write_report(mode, floor, small, dispatch, large):
+def write_report(mode, floor, small, dispatch, large, io):
     out = [f"# vexa call overhead and throughput ({mode} mode, {time.strftime('%Y-%m-%d %H:%M')})",
            "", *[f"- {fact}" for fact in machine()],
            f"- floor: `len(())` takes {cell('ns', floor)} ns",
@@ -376,11 +426,15 @@ def write_report(mode, floor, small, dispatch, large):
            "their default threads the three OpenBLAS pools in the process take the two cores from "
            "each other. vexa/vexa times vexa against a second allocation of the same operands: "
            "the row's noise.", "",
-           *table(LARGE_COLUMNS, large)]  # fmt: skip
+           *table(LARGE_COLUMNS, large), "",
+           "## Bulk exchange through vexa_io", "",
+           "Targets: asbuffer under 0.5 µs whatever the size; from_buffer ≤ 1.5 × numpy.copy of "
+           "a contiguous array, ≤ 2 × numpy.asfortranarray of a C-ordered or strided one.", "",
+           *table(IO_COLUMNS, io)]  # fmt: skip
     (RESULTS / "results.md").write_text("\n".join(out) + "\n")
     data = {"mode": mode, "floor": floor, "small": [SMALL_COLUMNS, *small],
             "dispatch": [DISPATCH_COLUMNS, *dispatch],
-            "large": [LARGE_COLUMNS, *large]}  # fmt: skip
+            "large": [LARGE_COLUMNS, *large], "io": [IO_COLUMNS, *io]}  # fmt: skip
     (RESULTS / "results.json").write_text(json.dumps(data, indent=1))
 
 
@@ -414,9 +468,10 @@ def main():
     small = small_rows(repeat, budget)
     dispatch = dispatch_rows(repeat, budget)
     large = large_rows("d" if quick else "sdcz", 1.0 if quick else 6.0)
-    write_report("quick" if quick else "full", floor, small, dispatch, large)
+    io = io_rows(1.0 if quick else 6.0)
+    write_report("quick" if quick else "full", floor, small, dispatch, large, io)
     plot(small, floor)
-    missed = sum(row.result.startswith("FAIL") for row in small + dispatch + large)
+    missed = sum(row.result.startswith("FAIL") for row in small + dispatch + large + io)
     print(f"{missed} rows missed a target; table in {RESULTS / 'results.md'}")
 
 

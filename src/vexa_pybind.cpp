@@ -71,28 +71,24 @@ void register_vector_methods(Class& cls) {
       .def("__repr__", &render<C>);
 }
 
-template <class DataType, class Postfix>
-void register_classes(py::module_& m, Postfix) {
+template <class DataType>
+void register_classes(py::module_& m) {
   using Vec = Vector<DataType>;
   using View = VectorView<DataType>;
   using Mat = Matrix<DataType>;
   using Index = std::pair<std::size_t, std::size_t>;
 
-  constexpr auto vecname = BOOST_HANA_STRING("vec") + Postfix{};
-  constexpr auto vecviewname = BOOST_HANA_STRING("view") + Postfix{};
-  constexpr auto matname = BOOST_HANA_STRING("mat") + Postfix{};
-
   // The view class exists before the vector's methods are defined, so the
   // slicing signature names it instead of the C++ type.
-  py::class_<Vec> vec(m, vecname.c_str(), py::is_final());
-  py::class_<View> view(m, vecviewname.c_str(), py::is_final());
+  py::class_<Vec> vec(m, className<Vec>.c_str(), py::is_final());
+  py::class_<View> view(m, className<View>.c_str(), py::is_final());
   vec.def(py::init<std::size_t>());
   register_vector_methods<Vec>(vec);
   seal_class<Vec>(vec);
   register_vector_methods<View>(view);
   seal_class<View>(view);
 
-  py::class_<Mat> mat(m, matname.c_str(), py::is_final());
+  py::class_<Mat> mat(m, className<Mat>.c_str(), py::is_final());
   mat.def(py::init<std::size_t, std::size_t>())
       .def("dim",
            [](const Mat& self, std::size_t idx) {
@@ -161,9 +157,8 @@ PYBIND11_MODULE(vexa, m) {
     }
   });
 
-  hana::for_each(typeSet, [&](auto entry) {
-    using DataType = typename decltype(+hana::first(entry))::type;
-    register_classes<DataType>(m, hana::second(entry));
+  hana::for_each(scalarTypes, [&](auto scalarType) {
+    register_classes<typename decltype(scalarType)::type>(m);
   });
 
   Registry registry(m);

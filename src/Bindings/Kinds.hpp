@@ -38,6 +38,31 @@ constexpr bool is_container<Algorithms::VectorView<T>> = true;
 template <class T>
 constexpr bool is_container<Algorithms::Matrix<T>> = true;
 
+// A container's class name: a prefix for its type of container and its
+// kind's suffix, "vec" + "d" for Vector<double>.
+template <class C>
+struct ClassPrefix;
+template <class T>
+struct ClassPrefix<Algorithms::Vector<T>> {
+  static constexpr auto value = hana::string_c<'v', 'e', 'c'>;
+};
+template <class T>
+struct ClassPrefix<Algorithms::VectorView<T>> {
+  static constexpr auto value = hana::string_c<'v', 'i', 'e', 'w'>;
+};
+template <class T>
+struct ClassPrefix<Algorithms::Matrix<T>> {
+  static constexpr auto value = hana::string_c<'m', 'a', 't'>;
+};
+
+template <class DataType>
+constexpr auto kindSuffix = hana::second(
+    hana::find_if(typeSet, hana::compose(hana::equal.to(hana::type_c<DataType>), hana::first))
+        .value());
+
+template <class C>
+constexpr auto className = ClassPrefix<C>::value + kindSuffix<typename C::SampleType>;
+
 constexpr std::size_t containersPerKind = hana::length(containerSet<float>);
 constexpr std::size_t classCount = hana::length(typeSet) * containersPerKind;
 

@@ -13,6 +13,7 @@
 
 namespace Algorithms {
 
+struct Elements;
 struct Operations;
 
 // Owning dense matrix stored column-major: element (i, j) sits at position
@@ -40,6 +41,7 @@ class Matrix {
   }
 
  private:
+  friend struct Elements;
   friend struct Operations;
 
   T* get() const { return m_data.get(); }

@@ -9,6 +9,7 @@
 
 namespace Algorithms {
 
+struct Elements;
 struct Operations;
 
 // Owning, contiguous column vector of zero-initialised elements. Copies
@@ -43,6 +44,7 @@ class Vector {
   }
 
  private:
+  friend struct Elements;
   friend struct Operations;
 
   T* get() const { return m_data.get(); }

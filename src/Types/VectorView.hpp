@@ -8,6 +8,7 @@
 
 namespace Algorithms {
 
+struct Elements;
 struct Operations;
 
 // A contiguous window onto a vector's shared array; indexes are relative to
@@ -55,6 +56,7 @@ class VectorView {
   }
 
  private:
+  friend struct Elements;
   friend struct Operations;
 
   T* get() const { return m_data.get() + m_offset; }
