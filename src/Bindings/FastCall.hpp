@@ -20,6 +20,7 @@
 // - detail::type_caster and make_caster: the chain's conversion of a real
 //   kind's scalar (RealArg), which refuses complex numbers.
 
+#include <pybind11/gil_safe_call_once.h>
 #include <pybind11/pybind11.h>
 
 #include <array>
@@ -78,11 +79,14 @@ inline bool is_complex_number(PyObject* obj) {
       PyObject_HasAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__complex__") == 0) {
     return false;
   }
-  // Kept for the life of the process: released after the interpreter ends,
-  // a Python object could not be freed safely.
-  static PyObject* const real =
-      py::object(py::module_::import("numbers").attr("Real")).release().ptr();
-  const int isReal = PyObject_IsInstance(obj, real);
+  // The import may release the GIL, so a plain static could deadlock.
+  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> realType;
+  const py::object& real =
+      realType
+          .call_once_and_store_result(
+              [] { return py::module_::import("numbers").attr("Real").cast<py::object>(); })
+          .get_stored();
+  const int isReal = PyObject_IsInstance(obj, real.ptr());
   if (isReal < 0) {
     PyErr_Clear();
   }
