@@ -135,13 +135,15 @@ class Operand:
 
 def fails(error, text, call, *args, keep=(), first_line=False):
     """call(*args) raises error with message text (any message for None; with first_line,
-    the first line of a longer message may do) and changes none of the operands in keep."""
+    the first line of a longer message may do) and changes none of the operands in keep.
+    Returns the exception."""
     with pytest.raises(error) as info:
         call(*args)
     message = str(info.value)
     assert text is None or (message.split("\n")[0] if first_line else message) == text
     for operand in keep:
         operand.check()
+    return info.value
 
 
 @pytest.fixture

@@ -1,8 +1,9 @@
 #pragma once
 
 // Changes vexa makes to the type objects of its classes after pybind11 has
-// created them: no instance without a native object, and element access
-// through the type's own mapping slots.
+// created them: no instance without a native object, no instance that
+// changes its class, and element access through the type's own mapping
+// slots.
 
 #include <pybind11/pybind11.h>
 
@@ -17,7 +18,7 @@ namespace Bindings {
 // A direct call of a class's __new__ would give an instance whose native
 // object is never constructed, and pybind11 would then read uninitialised
 // memory. The __new__ attribute is replaced by a refusal; the type's tp_new
-// slot, which the class call uses, stays as it is. The classes are also
+// slot, which the class call uses, stays in effect. The classes are also
 // final, so no subclass __init__ can reach an instance before it exists.
 inline PyObject* refuse_bare_new(PyObject* cls, PyObject*, PyObject*) {
   PyErr_Format(PyExc_TypeError, "%s objects cannot be created through __new__",
@@ -28,6 +29,16 @@ inline PyObject* refuse_bare_new(PyObject* cls, PyObject*, PyObject*) {
 inline PyMethodDef bareNew = {
     "__new__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&refuse_bare_new)),
     METH_VARARGS | METH_KEYWORDS, nullptr};
+
+// The base class's __new__ (reached as __base__.__new__ or through super())
+// serves a class only while that class's tp_new is the base's own: Python
+// refuses the call as "not safe" otherwise. A tp_new of vexa's own, which
+// forwards to the inherited one, closes that route.
+inline newfunc inheritedNew = nullptr;
+
+inline PyObject* own_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  return inheritedNew(type, args, kwargs);
+}
 
 // Element access through the type's mapping slots: an exact int index (a
 // pair of exact ints for matrices) and, for writes, a value of the kind's
@@ -102,6 +113,16 @@ struct ElementSlots {
   }
 };
 
+// Python assigns __class__ only between classes whose instances are freed by
+// the same function. Each class gets a function of its own, forwarding to
+// the inherited one, so no instance changes its class to or from a vexa
+// class, which would have its native object used as the wrong C++ type.
+template <class C>
+struct OwnFree {
+  static inline freefunc inherited = nullptr;
+  static void release(void* instance) { inherited(instance); }
+};
+
 template <class C, class Class>
 void seal_class(const Class& cls) {
   auto* type = reinterpret_cast<PyTypeObject*>(cls.ptr());
@@ -110,6 +131,10 @@ void seal_class(const Class& cls) {
   if (!refusal || PyDict_SetItemString(type->tp_dict, "__new__", refusal.ptr()) != 0) {
     throw py::error_already_set();
   }
+  inheritedNew = type->tp_new;
+  type->tp_new = &own_new;
+  OwnFree<C>::inherited = type->tp_free;
+  type->tp_free = &OwnFree<C>::release;
   PyType_Modified(type);
   ElementSlots<C>::install(type);
   remember_class<C>(type);

@@ -16,8 +16,11 @@
 //   instance, and whether it was ever constructed (native_object);
 // - detail::try_translate_exceptions(): the registered exception
 //   translators, for exceptions caught outside pybind11's own dispatch
-//   (translate_current_exception).
+//   (translate_current_exception);
+// - detail::type_caster and make_caster: the chain's conversion of a real
+//   kind's scalar (RealArg), which refuses complex numbers.
 
+#include <pybind11/gil_safe_call_once.h>
 #include <pybind11/pybind11.h>
 
 #include <array>
@@ -64,6 +67,69 @@ inline int class_of(PyObject* obj) {
   }
   return -1;
 }
+
+// A complex number, whatever its type, that is not also a real number:
+// complex and its subclasses (numpy.complex128), and any other type with
+// __complex__ (numpy.complex64) that is not registered as numbers.Real.
+inline bool is_complex_number(PyObject* obj) {
+  if (PyFloat_Check(obj) || PyLong_Check(obj)) {
+    return false;
+  }
+  if (!PyComplex_Check(obj) &&
+      PyObject_HasAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__complex__") == 0) {
+    return false;
+  }
+  // The import may release the GIL, so a plain static could deadlock.
+  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> realType;
+  const py::object& real =
+      realType
+          .call_once_and_store_result(
+              [] { return py::module_::import("numbers").attr("Real").cast<py::object>(); })
+          .get_stored();
+  const int isReal = PyObject_IsInstance(obj, real.ptr());
+  if (isReal < 0) {
+    PyErr_Clear();
+  }
+  return isReal <= 0;
+}
+
+// The overload chain takes a real kind's scalar as RealArg: the standard
+// float conversion, except that a complex number is no match, as a Python
+// complex never was, instead of giving up its imaginary part through
+// __float__.
+template <class R>
+struct RealArg {
+  R value;
+  operator R() const { return value; }
+};
+
+template <class P>
+using ScalarParam =
+    std::conditional_t<std::is_floating_point_v<std::remove_cv_t<std::remove_reference_t<P>>>,
+                       RealArg<std::remove_cv_t<std::remove_reference_t<P>>>, P>;
+
+}  // namespace Bindings
+
+namespace pybind11::detail {
+
+// Named as the float conversion it wraps, so signatures and docstrings stay.
+template <class R>
+struct type_caster<Bindings::RealArg<R>> {
+  PYBIND11_TYPE_CASTER(Bindings::RealArg<R>, make_caster<R>::name);
+
+  bool load(handle src, bool convert) {
+    make_caster<R> real;
+    if (Bindings::is_complex_number(src.ptr()) || !real.load(src, convert)) {
+      return false;
+    }
+    value.value = cast_op<R>(real);
+    return true;
+  }
+};
+
+}  // namespace pybind11::detail
+
+namespace Bindings {
 
 // Argument loading of the fast path: exact Python types only.
 template <class P, class Enable = void>
@@ -177,6 +243,12 @@ PyObject* fast_call(PyObject* const* args, bool& handled) {
   return fast_call_of(F, args, handled);
 }
 
+// The chain's overload of F: real scalars taken as RealArg.
+template <auto F, class Ret, class... Args>
+auto chain_overload(Ret (*)(Args...)) {
+  return [](ScalarParam<Args>... args) -> Ret { return F(args...); };
+}
+
 template <class Ret, class... Args>
 constexpr std::size_t arity(Ret (*)(Args...)) {
   return sizeof...(Args);
@@ -273,7 +345,7 @@ class Registry {
 
   template <auto F>
   void define(const char* name, const char* doc) {
-    m_module.def(name, F, doc);
+    m_module.def(name, chain_overload<F>(F), doc);
     find(name).add(arity(F), container_classes(F), &fast_call<F>);
   }
 
