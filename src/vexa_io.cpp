@@ -194,24 +194,34 @@ void gather(T* out, const char* in, Py_ssize_t rows, Py_ssize_t cols, Py_ssize_t
   }
 }
 
-// A new container of type C holding a copy of a 1-D or 2-D buffer of its kind.
+// A new container of type C holding a copy of a 1-D or 2-D buffer of its
+// kind. Its elements are not zeroed first, since the copy sets every one; it
+// becomes an instance of vexa's class through the registration that vexa
+// made with pybind11.
 template <class C>
 PyObject* copy_in(const Py_buffer& view) {
-  auto* type = reinterpret_cast<PyObject*>(classTable[class_index<C>()]);
   constexpr bool matrix = Algorithms::is_matrix<C>::value;
   const Py_ssize_t rows = view.shape[0];
   const Py_ssize_t cols = matrix ? view.shape[1] : 1;
-  PyObject* result = matrix ? PyObject_CallFunction(type, "nn", rows, cols)
-                            : PyObject_CallFunction(type, "n", rows);
-  if (result == nullptr) {
-    return nullptr;
-  }
   // Some exporters (ctypes) leave out the strides of a C-contiguous buffer.
   const Py_ssize_t rowStride = view.strides != nullptr ? view.strides[0] : view.itemsize * cols;
   const Py_ssize_t colStride = matrix && view.strides != nullptr ? view.strides[1] : view.itemsize;
-  auto* out = Algorithms::Elements::share(*native_object<C>(result)).get();
-  gather(out, static_cast<const char*>(view.buf), rows, cols, rowStride, colStride);
-  return result;
+  try {
+    C container = [&] {
+      if constexpr (matrix) {
+        return Algorithms::Elements::unset<C>(static_cast<std::size_t>(rows),
+                                              static_cast<std::size_t>(cols));
+      } else {
+        return Algorithms::Elements::unset<C>(static_cast<std::size_t>(rows));
+      }
+    }();
+    gather(Algorithms::Elements::share(container).get(), static_cast<const char*>(view.buf), rows,
+           cols, rowStride, colStride);
+    return py::cast(std::move(container)).release().ptr();
+  } catch (...) {
+    translate_current_exception();
+    return nullptr;
+  }
 }
 
 using CopyIn = PyObject* (*)(const Py_buffer&);

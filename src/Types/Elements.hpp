@@ -2,6 +2,8 @@
 
 #include <memory>
 
+#include "Storage.hpp"
+
 namespace Algorithms {
 
 // What code outside the operations needs to hand a container's elements on:
@@ -13,6 +15,13 @@ struct Elements {
   template <class C>
   static std::shared_ptr<typename C::SampleType> share(const C& container) {
     return std::shared_ptr<typename C::SampleType>(container.m_data, container.get());
+  }
+
+  // A new vector or matrix of the given extents whose elements are not set:
+  // for a caller that writes every one of them before the container is used.
+  template <class C, class... Extents>
+  static C unset(Extents... extents) {
+    return C(extents..., detail::Contents::unset);
   }
 };
 

@@ -23,10 +23,7 @@ class Matrix {
  public:
   using SampleType = T;
 
-  Matrix(size_t rows, size_t columns)
-      : m_dim{rows, columns},
-        m_numel(checked_product(rows, columns)),
-        m_data(detail::allocate_zeroed<T>(m_numel)) {}
+  Matrix(size_t rows, size_t columns) : Matrix(rows, columns, detail::Contents::zeros) {}
 
   T& operator[](std::pair<size_t, size_t> idx) { return m_data[position(idx)]; }
 
@@ -43,6 +40,11 @@ class Matrix {
  private:
   friend struct Elements;
   friend struct Operations;
+
+  Matrix(size_t rows, size_t columns, detail::Contents contents)
+      : m_dim{rows, columns},
+        m_numel(checked_product(rows, columns)),
+        m_data(detail::allocate<T>(m_numel, contents)) {}
 
   T* get() const { return m_data.get(); }
 

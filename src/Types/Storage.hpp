@@ -35,17 +35,23 @@ inline void advise_huge_pages(std::uintptr_t begin, size_t bytes) {
 #endif
 }
 
-// One zero-filled shared array of n elements. calloc hands back zero pages
-// lazily, so a large container costs nothing until it is written. At least
-// one element is allocated so that even an empty container has a valid
-// address to give to BLAS.
+// What a new array holds: zeros, or nothing defined, for an array that its
+// creator overwrites whole before anyone else sees it (a copy), which spares
+// a pass over the memory when the allocator reuses it.
+enum class Contents { zeros, unset };
+
+// One shared array of n elements. calloc hands back zero pages lazily, so a
+// large zeroed container costs nothing until it is written. At least one
+// element is allocated so that even an empty container has a valid address
+// to give to BLAS.
 template <class T>
-std::shared_ptr<T[]> allocate_zeroed(size_t n) {
+std::shared_ptr<T[]> allocate(size_t n, Contents contents) {
   if (n > (std::numeric_limits<size_t>::max() - storage_alignment) / sizeof(T)) {
     throw std::bad_array_new_length();
   }
   const size_t bytes = (n == 0 ? 1 : n) * sizeof(T);
-  void* raw = std::calloc(bytes + storage_alignment, 1);
+  void* raw = contents == Contents::zeros ? std::calloc(bytes + storage_alignment, 1)
+                                          : std::malloc(bytes + storage_alignment);
   if (raw == nullptr) {
     throw std::bad_alloc();
   }

@@ -19,7 +19,7 @@ class Vector {
  public:
   using SampleType = T;
 
-  explicit Vector(size_t n) : m_numel(n), m_data(detail::allocate_zeroed<T>(n)) {}
+  explicit Vector(size_t n) : Vector(n, detail::Contents::zeros) {}
 
   T& operator[](size_t idx) {
     detail::check_index(idx, m_numel);
@@ -46,6 +46,9 @@ class Vector {
  private:
   friend struct Elements;
   friend struct Operations;
+
+  Vector(size_t n, detail::Contents contents)
+      : m_numel(n), m_data(detail::allocate<T>(n, contents)) {}
 
   T* get() const { return m_data.get(); }
 
