@@ -163,8 +163,9 @@ PyObject* asbuffer(PyObject*, PyObject* obj) {
 
 // Copies a rows x cols array of T, at byte strides of either sign, into
 // column-major storage. Contiguous columns go by memcpy; any other layout
-// goes in square blocks, so that the cache lines of a source read across
-// its rows are used whole before they are evicted.
+// goes in small square blocks, read along the source's rows, so that the
+// cache lines of both sides are used whole before they are evicted (16 was
+// the fastest size for C-ordered and strided 1000 x 1000 float64).
 template <class T>
 void gather(T* out, const char* in, Py_ssize_t rows, Py_ssize_t cols, Py_ssize_t rowStride,
             Py_ssize_t colStride) {
@@ -178,16 +179,15 @@ void gather(T* out, const char* in, Py_ssize_t rows, Py_ssize_t cols, Py_ssize_t
     }
     return;
   }
-  constexpr Py_ssize_t block = 32;
+  constexpr Py_ssize_t block = 16;
   for (Py_ssize_t j0 = 0; j0 < cols; j0 += block) {
     const Py_ssize_t j1 = std::min(cols, j0 + block);
     for (Py_ssize_t i0 = 0; i0 < rows; i0 += block) {
       const Py_ssize_t i1 = std::min(rows, i0 + block);
-      for (Py_ssize_t j = j0; j < j1; ++j) {
-        const char* column = in + j * colStride;
-        T* target = out + j * rows;
-        for (Py_ssize_t i = i0; i < i1; ++i) {
-          std::memcpy(target + i, column + i * rowStride, itemsize);
+      for (Py_ssize_t i = i0; i < i1; ++i) {
+        const char* row = in + i * rowStride;
+        for (Py_ssize_t j = j0; j < j1; ++j) {
+          std::memcpy(out + j * rows + i, row + j * colStride, itemsize);
         }
       }
     }
