@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# Builds vexa, with numpy for the demo's data, into a local virtual environment
+# Builds vexa, with numpy for the demo's data, into .venv (only when something
+# changed since the last build)
 # and runs the demo.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-python3 -m venv .venv
-.venv/bin/python -m pip install --quiet --upgrade pip
-.venv/bin/python -m pip install --quiet ".[demo]"
+bash tools/venv.sh demo
 .venv/bin/python examples/demo.py

@@ -1,22 +1,17 @@
 #!/usr/bin/env bash
 # Builds vexa with AddressSanitizer and UndefinedBehaviorSanitizer into its
-# own virtual environment (.venv-asan, build tree build/asan) and runs the
-# whole test suite against that build. Extra arguments go to pytest. Fails
-# when pytest fails or when a sanitizer reports an error.
+# own virtual environment (.venv-asan) and runs the whole test suite against
+# that build. Extra arguments go to pytest. Fails when pytest fails or when a
+# sanitizer reports an error.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 venv=.venv-asan
-[ -x "$venv/bin/python" ] || python3 -m venv "$venv"
-# The build requirements of pyproject.toml: pip builds without isolation, in
-# a build tree of its own (build/asan), apart from the normal build, and
-# keeps the symbols (install.strip=false) so that reports name functions.
-"$venv/bin/python" -m pip install --quiet scikit-build-core "pybind11>=3.0" boost-headers \
-  scipy-openblas32
-start=$SECONDS
-"$venv/bin/python" -m pip install --quiet --no-build-isolation ".[test]" \
-  -C cmake.define.VEXA_SANITIZE=ON -C build-dir=build/asan -C install.strip=false
-echo "sanitized build: $((SECONDS - start)) s"
+# The build of tools/venv.sh, with the sanitizers, in a build tree of its
+# own, keeping the symbols (install.strip=false) so that reports name
+# functions.
+VEXA_VENV=$venv VEXA_CMAKE_ARGS="-C cmake.define.VEXA_SANITIZE=ON -C install.strip=false" \
+  bash tools/venv.sh test
 
 reports=$(mktemp -d)
 trap 'rm -rf "$reports"' EXIT

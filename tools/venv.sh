@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Makes sure a virtual environment holds an up-to-date build of vexa with
+# the given extras (for example: test, demo, bench), building only when the
+# sources, the build files, the interpreter or the extras changed since the
+# last build. The build tree persists in build/, so a rebuild compiles only
+# what changed.
+#   VEXA_VENV    the environment (default .venv)
+#   VEXA_PYTHON  the interpreter that creates it (default python3)
+#   VEXA_CMAKE_ARGS  extra -C settings for the build, as one string
+set -euo pipefail
+cd "$(dirname "$0")/.."
+venv=${VEXA_VENV:-.venv}
+python=${VEXA_PYTHON:-python3}
+extras=$(IFS=,; echo "$*")
+
+[ -x "$venv/bin/python" ] || "$python" -m venv "$venv"
+inputs=(src stubs CMakeLists.txt pyproject.toml)
+stamp=$( { "$venv/bin/python" -c 'import sys; print(sys.version)'; echo "$extras ${VEXA_CMAKE_ARGS:-}";
+           git ls-files -s "${inputs[@]}" 2>/dev/null || true; } | sha256sum | cut -c1-16)
+# Up to date: the same interpreter, extras and committed inputs as the last
+# build, and no input edited since.
+if [ -f "$venv/.vexa-build" ] && [ "$(cat "$venv/.vexa-build")" = "$stamp" ] &&
+   [ -z "$(find "${inputs[@]}" -newer "$venv/.vexa-build" -print -quit 2>/dev/null)" ]; then
+  echo "vexa in $venv is up to date"
+  exit 0
+fi
+
+echo "building vexa into $venv (about 2 minutes on 2 cores the first time, seconds after that)..."
+start=$SECONDS
+"$venv/bin/python" -m pip install --quiet --upgrade pip scikit-build-core
+# The build requirements, as the build backend itself states them.
+mapfile -t requirements < <("$venv/bin/python" -c \
+  'from scikit_build_core.build import get_requires_for_build_wheel as g; print("\n".join(g()))')
+"$venv/bin/python" -m pip install --quiet "${requirements[@]}"
+tag=$("$venv/bin/python" -c 'import sys; print(f"{sys.implementation.cache_tag}")')
+# shellcheck disable=SC2086
+"$venv/bin/python" -m pip install --quiet --no-build-isolation -C "build-dir=build/$tag-${venv#.}" \
+  ${VEXA_CMAKE_ARGS:-} ".${extras:+[$extras]}"
+echo "$stamp" > "$venv/.vexa-build"
+echo "built vexa in $((SECONDS - start)) s"
