@@ -1,5 +1,11 @@
 // Python bindings of the vexa core: twelve container classes and twelve
 // module functions, registered per scalar kind by compile-time loops.
+//
+// Each kind's registration compiles in a translation unit of its own, so
+// that cores compile the kinds in parallel: the build compiles this file
+// once per kind with VEXA_KIND set to the kind's position in the kind
+// table, which instantiates that kind's registration alone, and once
+// without, for the module definition that calls them in registration order.
 
 #include <pybind11/complex.h>
 #include <pybind11/pybind11.h>
@@ -12,6 +18,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <utility>
 
 #include "Bindings/ClassSlots.hpp"
@@ -28,6 +35,13 @@ using Algorithms::Operations;
 using Algorithms::Vector;
 using Algorithms::VectorView;
 using namespace Bindings;
+
+template <class DataType>
+void register_classes(py::module_& m);
+template <class DataType>
+void register_functions(Registry& registry);
+
+#ifdef VEXA_KIND
 
 namespace {
 
@@ -71,6 +85,8 @@ void register_vector_methods(Class& cls) {
            [](C& self, std::size_t idx, ScalarParam<DataType> value) { self[idx] = value; })
       .def("__repr__", &render<C>);
 }
+
+}  // namespace
 
 template <class DataType>
 void register_classes(py::module_& m) {
@@ -146,7 +162,11 @@ void register_functions(Registry& registry) {
   });
 }
 
-}  // namespace
+using Kind = typename std::decay_t<decltype(hana::at_c<VEXA_KIND>(scalarTypes))>::type;
+template void register_classes<Kind>(py::module_& m);
+template void register_functions<Kind>(Registry& registry);
+
+#else
 
 PYBIND11_MODULE(vexa, m) {
   py::register_local_exception_translator([](std::exception_ptr error) {
@@ -169,3 +189,5 @@ PYBIND11_MODULE(vexa, m) {
   });
   registry.install_fronts();
 }
+
+#endif
