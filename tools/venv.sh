@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Makes sure a virtual environment holds an up-to-date build of vexa with
 # the given extras (for example: test, demo, bench), building only when the
-# sources, the build files, the interpreter or the extras changed since the
-# last build. The build tree persists in build/, so a rebuild compiles only
-# what changed.
+# sources, the build files or the interpreter changed since the last build,
+# or an extra is new; extras installed before stay installed. The build tree
+# persists in build/, so a rebuild compiles only what changed.
 #   VEXA_VENV    the environment (default .venv)
 #   VEXA_PYTHON  the interpreter that creates it (default python3)
 #   VEXA_CMAKE_ARGS  extra -C settings for the build, as one string
@@ -11,15 +11,18 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 venv=${VEXA_VENV:-.venv}
 python=${VEXA_PYTHON:-python3}
-extras=$(IFS=,; echo "$*")
-
 [ -x "$venv/bin/python" ] || "$python" -m venv "$venv"
 inputs=(src stubs CMakeLists.txt pyproject.toml)
-stamp=$( { "$venv/bin/python" -c 'import sys; print(sys.version)'; echo "$extras ${VEXA_CMAKE_ARGS:-}";
+stamp=$( { "$venv/bin/python" -c 'import sys; print(sys.version)'; echo "${VEXA_CMAKE_ARGS:-}";
            git ls-files -s "${inputs[@]}" 2>/dev/null || true; } | sha256sum | cut -c1-16)
-# Up to date: the same interpreter, extras and committed inputs as the last
-# build, and no input edited since.
-if [ -f "$venv/.vexa-build" ] && [ "$(cat "$venv/.vexa-build")" = "$stamp" ] &&
+# The stamp file holds the build's stamp, then the extras installed with it.
+built=$(sed -n 1p "$venv/.vexa-build" 2>/dev/null || true)
+installed=$(sed -n 2p "$venv/.vexa-build" 2>/dev/null || true)
+[ "$built" = "$stamp" ] || installed=
+extras=$(printf '%s\n' $* ${installed//,/ } | sort -u | paste -sd, -)
+# Up to date: the same interpreter and committed inputs as the last build,
+# no input edited since, and the extras asked for among those installed.
+if [ "$built" = "$stamp" ] && [ "$extras" = "$installed" ] &&
    [ -z "$(find "${inputs[@]}" -newer "$venv/.vexa-build" -print -quit 2>/dev/null)" ]; then
   echo "vexa in $venv is up to date"
   exit 0
@@ -36,5 +39,5 @@ tag=$("$venv/bin/python" -c 'import sys; print(f"{sys.implementation.cache_tag}"
 # shellcheck disable=SC2086
 "$venv/bin/python" -m pip install --quiet --no-build-isolation -C "build-dir=build/$tag-${venv#.}" \
   ${VEXA_CMAKE_ARGS:-} ".${extras:+[$extras]}"
-echo "$stamp" > "$venv/.vexa-build"
+printf '%s\n%s\n' "$stamp" "$extras" > "$venv/.vexa-build"
 echo "built vexa in $((SECONDS - start)) s"
