@@ -2,13 +2,15 @@
 against the same loop in numpy (idiomatic, and with out= arguments) and
 against scipy.sparse.linalg.cg, all running 50 iterations.
 
-    .venv/bin/python examples/cg.py [--quick]
+    .venv/bin/python examples/cg.py [--quick] [--out DIR]
 
 The vexa loop works on preallocated containers with in-place calls only
 (gemv, dot, axpy, scale, copy); its data come from numpy through
 vexa_io.from_buffer. Every library runs one BLAS thread (numpy, scipy and
 vexa each bring an OpenBLAS, whose pools would take the two cores from each
-other). Writes cg.md and cg.png to benchmarks/results/.
+other). Writes cg.md and cg.png to DIR: by default benchmarks/results, the
+committed results, for a full run and build/bench-quick for a quick one,
+which may never write over the committed results.
 """
 
 import argparse
@@ -27,6 +29,7 @@ matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 
 RESULTS = Path(__file__).resolve().parent.parent / "benchmarks" / "results"
+QUICK_OUT = RESULTS.parent.parent / "build" / "bench-quick"
 SIZES = (16, 64, 256, 1024)
 ITERATIONS = 50
 # Eigenvalues from 1 to 10: 50 iterations reach the solution to rounding
@@ -131,7 +134,14 @@ def seconds(calls, repeat):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     parser.add_argument("--quick", action="store_true", help="fewer repeats")
-    repeat = 3 if parser.parse_args().quick else 7
+    parser.add_argument(
+        "--out", type=Path, help=f"where to write (default {RESULTS}, with --quick {QUICK_OUT})"
+    )
+    args = parser.parse_args()
+    out_dir = (args.out or (QUICK_OUT if args.quick else RESULTS)).resolve()
+    if args.quick and out_dir == RESULTS:
+        parser.error(f"--quick never writes over the committed results in {RESULTS}")
+    repeat = 3 if args.quick else 7
     rng = np.random.default_rng(11)
     rows = []
     with threadpool_limits(limits=1, user_api="blas"):
@@ -148,12 +158,12 @@ def main():
             best_other = min(t for name, t in times.items() if name != "vexa")
             rows.append((n, times, times["vexa"] / best_other, max(errors.values())))
             print(f"n = {n}: " + ", ".join(f"{k} {v * 1e6:.1f} us" for k, v in times.items()))
-    write(rows, "quick" if repeat == 3 else "full")
+    write(out_dir, rows, "quick" if args.quick else "full")
     missed = sum(ratio >= 1.0 for _, _, ratio, _ in rows)
-    print(f"{missed} sizes where vexa was not the fastest; table in {RESULTS / 'cg.md'}")
+    print(f"{missed} sizes where vexa was not the fastest; table in {out_dir / 'cg.md'}")
 
 
-def write(rows, mode):
+def write(out_dir, rows, mode):
     names = list(rows[0][1])
     lines = [
         f"# Conjugate gradient, {ITERATIONS} iterations, dense SPD system ({mode} mode)",
@@ -168,8 +178,8 @@ def write(rows, mode):
     for n, times, ratio, error in rows:
         cells = [f"{times[name] * 1e6:.1f}" for name in names]
         lines.append(f"| {n} | " + " | ".join(cells) + f" | {ratio:.2f} | {error:.1e} |")
-    RESULTS.mkdir(exist_ok=True)
-    (RESULTS / "cg.md").write_text("\n".join(lines) + "\n")
+    out_dir.mkdir(parents=True, exist_ok=True)
+    (out_dir / "cg.md").write_text("\n".join(lines) + "\n")
 
     fig, ax = plt.subplots(figsize=(7, 4.5))
     sizes = [n for n, *_ in rows]
@@ -180,7 +190,7 @@ def write(rows, mode):
     ax.set_xticks(sizes, [str(n) for n in sizes])
     ax.legend()
     fig.tight_layout()
-    fig.savefig(RESULTS / "cg.png", dpi=110)
+    fig.savefig(out_dir / "cg.png", dpi=110)
 
 
 if __name__ == "__main__":
