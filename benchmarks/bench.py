@@ -503,12 +503,11 @@ def plot_overhead(out_dir, small, floor):
 
 
 def plot_throughput(out_dir, large):
-    """One panel per function, the kinds side by side, higher is faster; the
-    legend takes the spare panel after the last."""
+    """One panel per function, the kinds side by side, higher is faster."""
     rows = [throughput(row) for row in large]
     functions = list(dict.fromkeys(row[0] for row in rows))
     columns = 4
-    fig, axes = plt.subplots(math.ceil((len(functions) + 1) / columns), columns, figsize=(16, 10),
+    fig, axes = plt.subplots(math.ceil(len(functions) / columns), columns, figsize=(16, 10),
                              squeeze=False)  # fmt: skip
     for ax, function in zip(axes.flat, functions):
         mine = [row for row in rows if row[0] == function]
@@ -520,10 +519,10 @@ def plot_throughput(out_dir, large):
         ax.set_title(function)
         ax.set_ylabel(mine[0][2])
     for ax in axes.flat[len(functions) :]:
-        ax.axis("off")
-    axes.flat[len(functions)].legend(*axes.flat[0].get_legend_handles_labels(), loc="center")
+        ax.remove()
+    fig.legend(*axes.flat[0].get_legend_handles_labels(), loc="upper right", ncol=3)
     fig.suptitle("Large-operand throughput, one BLAS thread per library (higher is faster)")
-    fig.tight_layout()
+    fig.tight_layout(rect=(0, 0, 1, 0.96))
     fig.savefig(out_dir / "throughput.png", dpi=110)
 
 
