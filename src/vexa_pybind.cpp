@@ -139,7 +139,7 @@ void register_functions(Registry& registry) {
       registry.define<&Operations::copy<C0, C1>>("copy", "copy an object into another");
       registry.define<&Operations::swap<C0, C1>>("swap", "swap objects into another");
       registry.define<&Operations::axpy<C0, C1>>("axpy", "axpy objects");
-      if constexpr (Algorithms::is_complex<DataType>::value) {
+      if constexpr (is_complex<DataType>) {
         // "hermetian" is the docstring as published; callers may match it.
         registry.define<&Operations::hdot<C0, C1>>("hdot", "hermetian dot product");
       }

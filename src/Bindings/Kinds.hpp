@@ -29,6 +29,11 @@ constexpr auto containerSet =
     hana::tuple_t<Algorithms::Vector<DataType>, Algorithms::VectorView<DataType>,
                   Algorithms::Matrix<DataType>>;
 
+template <class T>
+constexpr bool is_complex = false;
+template <class T>
+constexpr bool is_complex<std::complex<T>> = true;
+
 template <class C>
 constexpr bool is_container = false;
 template <class T>
