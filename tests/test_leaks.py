@@ -12,8 +12,10 @@ CALLS = 10**5
 # A leak of one small Python object per call (a float is 24 bytes) grows by 2.4 MB.
 TOLERANCE = 2**20
 SETUP = """
-import vexa
+import array
+import vexa, vexa_io
 x, y, short, m, z = vexa.vecd(50), vexa.vecd(50), vexa.vecd(3), vexa.matz(4, 4), vexa.vecz(50)
+data, ints, md = array.array("d", range(50)), array.array("i", range(50)), vexa.matd(4, 4)
 """
 # One statement per path, run 10^4 times to warm up, then CALLS times between two readings.
 PATHS = {
@@ -24,6 +26,10 @@ PATHS = {
     "slots get": "x[3], m[1, 2]",
     "slots set": "x[3] = 2.5\nm[1, 2] = 1j",
     "slots raise": "try:\n    x[50] = 1.5\nexcept RuntimeError:\n    pass",
+    "asbuffer": "vexa_io.asbuffer(x[1:40])[0], vexa_io.asbuffer(md)[1, 2]",
+    "asbuffer raises": "try:\n    vexa_io.asbuffer(data)\nexcept TypeError:\n    pass",
+    "from_buffer": "vexa_io.from_buffer(data)",
+    "from_buffer raises": "try:\n    vexa_io.from_buffer(ints)\nexcept TypeError:\n    pass",
 }
 CHILD = """
 def resident():
