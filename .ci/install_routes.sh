@@ -17,7 +17,7 @@ for i in range(3):
     A[i, 0], A[i, 1], x[i] = 1.0, float(i), 1.0 + 2.0 * i
 vexa.ls(A, x)
 assert abs(x[0] - 1.0) < 1e-12 and abs(x[1] - 2.0) < 1e-12, (x[0], x[1])
-assert vexa.dot(vexa.scale(2.0, x[0:2]), x[0:2]) == 10.0
+assert vexa.dot(vexa.scale(2.0, x[0:2]), x[0:2]) == 20.0
 print("ok:", vexa.__file__)'
 
 python3 -m venv "$work/fresh"
