@@ -4,7 +4,7 @@ products, scaling by zero next to NaN, and the text of a matrix without columns.
 import numpy as np
 import pytest
 import vexa
-from conftest import CONTAINERS, KINDS, RTOL, Operand, flat, random_array, vexa_class
+from conftest import CONTAINERS, KINDS, RTOL, Operand, fails, flat, random_array, vexa_class
 
 CALLERS = (lambda f: f, lambda f: f.__self__)  # the fast front and the overload chain behind it
 FACTOR = {"s": -1.25, "d": -1.25, "c": 1.5 - 0.5j, "z": 1.5 - 0.5j}
@@ -24,9 +24,7 @@ def refused(message, holders, kind, function, *args):
     nothing into the containers that hold the operands."""
     before = [flat(h, kind) for h in holders]
     for caller in CALLERS:
-        with pytest.raises(RuntimeError) as info:
-            caller(function)(*args)
-        assert str(info.value) == message
+        fails(RuntimeError, message, caller(function), *args)
         for holder, values in zip(holders, before):
             np.testing.assert_array_equal(flat(holder, kind), values)
 
