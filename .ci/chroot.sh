@@ -51,7 +51,7 @@ mount -t proc proc "$root/proc"
 mount --bind /dev "$root/dev"
 mount -t tmpfs shm "$root/dev/shm"
 
-chroot "$root" /usr/bin/env -i HOME=/root PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8 \
-  PIP_CERT=/etc/ssl/certs/ca-certificates.crt PIP_DISABLE_PIP_VERSION_CHECK=1 \
-  PIP_DEFAULT_TIMEOUT=180 HYPOTHESIS_PROFILE="${HYPOTHESIS_PROFILE:-}" \
-  bash -c 'cd /vexa && "$@"' bash "$@"
+environment=(HOME=/root PATH=/usr/local/bin:/usr/bin:/bin LANG=C.UTF-8
+  PIP_CERT=/etc/ssl/certs/ca-certificates.crt PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_DEFAULT_TIMEOUT=180)
+[ -z "${HYPOTHESIS_PROFILE:-}" ] || environment+=("HYPOTHESIS_PROFILE=$HYPOTHESIS_PROFILE")
+chroot "$root" /usr/bin/env -i "${environment[@]}" bash -c 'cd /vexa && "$@"' bash "$@"

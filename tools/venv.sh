@@ -19,7 +19,8 @@ stamp=$( { "$venv/bin/python" -c 'import sys; print(sys.version)'; echo "${VEXA_
 built=$(sed -n 1p "$venv/.vexa-build" 2>/dev/null || true)
 installed=$(sed -n 2p "$venv/.vexa-build" 2>/dev/null || true)
 [ "$built" = "$stamp" ] || installed=
-extras=$(printf '%s\n' $* ${installed//,/ } | sort -u | paste -sd, -)
+# shellcheck disable=SC2086
+extras=$(printf '%s\n' "$@" ${installed//,/ } | sort -u | paste -sd, -)
 # Up to date: the same interpreter and committed inputs as the last build,
 # no input edited since, and the extras asked for among those installed.
 if [ "$built" = "$stamp" ] && [ "$extras" = "$installed" ] &&
@@ -30,14 +31,23 @@ fi
 
 echo "building vexa into $venv (about 2 minutes on 2 cores the first time, seconds after that)..."
 start=$SECONDS
+mkdir -p build
 "$venv/bin/python" -m pip install --quiet --upgrade pip scikit-build-core
 # The build requirements, as the build backend itself states them.
 mapfile -t requirements < <("$venv/bin/python" -c \
   'from scikit_build_core.build import get_requires_for_build_wheel as g; print("\n".join(g()))')
 "$venv/bin/python" -m pip install --quiet "${requirements[@]}"
 tag=$("$venv/bin/python" -c 'import sys; print(f"{sys.implementation.cache_tag}")')
+# The build's progress, one line per compiled unit, as it happens; the whole
+# output goes to a log, shown when the build fails.
+log=build/$tag-${venv#.}.log
 # shellcheck disable=SC2086
-"$venv/bin/python" -m pip install --quiet --no-build-isolation -C "build-dir=build/$tag-${venv#.}" \
-  ${VEXA_CMAKE_ARGS:-} ".${extras:+[$extras]}"
+if ! "$venv/bin/python" -m pip install --verbose --no-build-isolation \
+  -C "build-dir=build/$tag-${venv#.}" ${VEXA_CMAKE_ARGS:-} ".${extras:+[$extras]}" 2>&1 |
+  tee "$log" | { grep --line-buffered -E '^ *\[[0-9]+/[0-9]+\] ' || true; }; then
+  tail -n 60 "$log"
+  echo "the build failed; its whole output is in $log" >&2
+  exit 1
+fi
 printf '%s\n%s\n' "$stamp" "$extras" > "$venv/.vexa-build"
 echo "built vexa in $((SECONDS - start)) s"
