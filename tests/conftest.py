@@ -13,7 +13,6 @@ CONTAINERS = ("vec", "view", "mat")
 RTOL = {"s": 2e-5, "d": 1e-12, "c": 2e-5, "z": 1e-12}
 TINY = {k: 16 * np.finfo(DTYPES[k]).tiny for k in KINDS}  # results in the subnormal range
 
-# Error texts: {name} is the refusing function, {} the other parts that vary.
 def _raised(call):
     """The text of the TypeError that call raises."""
     try:
@@ -23,6 +22,7 @@ def _raised(call):
     raise AssertionError("no TypeError")
 
 
+# Error texts: {name} is the refusing function, {} the other parts that vary.
 TEXTS = {
     "refused": "{name}(): incompatible {} arguments. The following argument types are supported:",
     "not a matrix": "In {name}, operand A must be a matrix",
