@@ -510,12 +510,14 @@ PyObject* wrap(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
 }
 
 // What the reducer of a pickled or copied container passes on: a share of
-// its elements, lent as read-only bytes (whoever reads them makes a
-// container of their own). copyreg's reducers are not told the pickle
+// its elements, lent as bytes. copyreg's reducers are not told the pickle
 // protocol, but this object's own reduction is: with protocol 5 the
 // elements go as a pickle.PickleBuffer, in band or, through buffer_callback,
 // out of band, without a copy; below 5 as bytes. Either comes back as a
-// memoryview, which _restore reads.
+// memoryview, which _restore reads. The buffer is writable, as numpy's is,
+// so that protocol 5 brings a bytearray in band, which the restored
+// container keeps as its storage; copy and deepcopy hand this object itself
+// to _restore, which copies it.
 struct PickledElements {
   PyObject base;
   std::shared_ptr<void> elements;
@@ -534,7 +536,7 @@ void release_pickled_elements(PyObject* obj) {
 
 int get_pickled_buffer(PyObject* obj, Py_buffer* view, int flags) {
   auto* self = reinterpret_cast<PickledElements*>(obj);
-  return PyBuffer_FillInfo(view, obj, self->elements.get(), self->len, 1, flags);
+  return PyBuffer_FillInfo(view, obj, self->elements.get(), self->len, 0, flags);
 }
 
 PyObject* reduce_pickled_elements(PyObject* obj, PyObject* protocol) {
@@ -669,10 +671,12 @@ PyObject* restore_as(PyObject* extentsArg, PyObject* elements) {
                  numel, className<C>.c_str(), numel * sizeof(T));
     return nullptr;
   }
-  // Writable bytes (those of a protocol-5 pickle) become the storage, as
-  // wrap shares a buffer; read-only ones are copied.
-  const bool share =
-      view.readonly == 0 && reinterpret_cast<std::uintptr_t>(view.buf) % alignof(T) == 0;
+  // Writable bytes (the bytearray that protocol 5 brings in band, or the
+  // buffers given to pickle.loads) become the storage, as wrap shares a
+  // buffer, and as numpy restores its arrays. Read-only ones, and the
+  // elements of a container being copied, are copied.
+  const bool share = view.readonly == 0 && Py_TYPE(elements) != pickledElementsType &&
+                     reinterpret_cast<std::uintptr_t>(view.buf) % alignof(T) == 0;
   using Made = std::conditional_t<is_view<C>, Algorithms::Vector<T>, C>;
   try {
     Made made =
