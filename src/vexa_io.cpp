@@ -724,6 +724,7 @@ PyObject* restore(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   return result;
 }
 
+// A METH_FASTCALL function as the PyCFunction that a PyMethodDef stores.
 template <class F>
 PyCFunction fastcall(F* function) {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
