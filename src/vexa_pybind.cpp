@@ -188,6 +188,23 @@ PYBIND11_MODULE(vexa, m) {
     register_functions<typename decltype(scalarType)::type>(registry);
   });
   registry.install_fronts();
+
+  // Pickling and copying go through copyreg, which leaves the classes as
+  // they are: every class's reducer is vexa_io's, imported on first use, as
+  // unpickling imports vexa_io for the reconstructor.
+  py::cpp_function reduce([](py::handle container) {
+    PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> reducer;
+    const py::object& ioReduce =
+        reducer
+            .call_once_and_store_result(
+                [] { return py::module_::import("vexa_io").attr("_reduce").cast<py::object>(); })
+            .get_stored();
+    return ioReduce(container);
+  });
+  py::object pickle = py::module_::import("copyreg").attr("pickle");
+  for (PyTypeObject* cls : classTable) {
+    pickle(py::handle(reinterpret_cast<PyObject*>(cls)), reduce);
+  }
 }
 
 #endif

@@ -12,7 +12,7 @@ CALLS = 10**5
 # A leak of one small Python object per call (a float is 24 bytes) grows by 2.4 MB.
 TOLERANCE = 2**20
 SETUP = """
-import array
+import array, copy, pickle
 import vexa, vexa_io
 x, y, short, m, z = vexa.vecd(50), vexa.vecd(50), vexa.vecd(3), vexa.matz(4, 4), vexa.vecz(50)
 data, ints, md = array.array("d", range(50)), array.array("i", range(50)), vexa.matd(4, 4)
@@ -30,6 +30,12 @@ PATHS = {
     "asbuffer raises": "try:\n    vexa_io.asbuffer(data)\nexcept TypeError:\n    pass",
     "from_buffer": "vexa_io.from_buffer(data)",
     "from_buffer raises": "try:\n    vexa_io.from_buffer(ints)\nexcept TypeError:\n    pass",
+    # The array refuses to grow while any export of it is held.
+    "wrap": "vexa_io.wrap(data)[0:10], vexa_io.wrap(data, vexa.vecd)\ndata.append(1.0)\ndata.pop()",
+    "wrap raises": "try:\n    vexa_io.wrap(data, vexa.matd)\nexcept TypeError:\n    pass",
+    "pickle": "pickle.loads(pickle.dumps(md, 5)), pickle.loads(pickle.dumps(x[2:9], 2))",
+    "pickle raises": "try:\n    vexa_io._restore('vecd', (3,), b'')\nexcept ValueError:\n    pass",
+    "copy": "copy.copy(z), copy.deepcopy(m)",
 }
 CHILD = """
 def resident():

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <memory>
+#include <utility>
 
 #include "Storage.hpp"
 
@@ -22,6 +23,14 @@ struct Elements {
   template <class C, class... Extents>
   static C unset(Extents... extents) {
     return C(extents..., detail::Contents::unset);
+  }
+
+  // A vector or matrix of the given extents over elements that its caller
+  // provides: data must address numel elements and keeps them alive for as
+  // long as any share of it is held (its owner says how they are given back).
+  template <class C, class... Extents>
+  static C over(std::shared_ptr<typename C::SampleType[]> data, Extents... extents) {
+    return C(extents..., std::move(data));
   }
 };
 

@@ -46,6 +46,9 @@ class Matrix {
         m_numel(checked_product(rows, columns)),
         m_data(detail::allocate<T>(m_numel, contents)) {}
 
+  Matrix(size_t rows, size_t columns, std::shared_ptr<T[]> data)
+      : m_dim{rows, columns}, m_numel(checked_product(rows, columns)), m_data(std::move(data)) {}
+
   T* get() const { return m_data.get(); }
 
   static size_t checked_product(size_t rows, size_t columns) {

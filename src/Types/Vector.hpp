@@ -50,6 +50,8 @@ class Vector {
   Vector(size_t n, detail::Contents contents)
       : m_numel(n), m_data(detail::allocate<T>(n, contents)) {}
 
+  Vector(size_t n, std::shared_ptr<T[]> data) : m_numel(n), m_data(std::move(data)) {}
+
   T* get() const { return m_data.get(); }
 
   const size_t m_numel;

@@ -1,8 +1,17 @@
 """Type-checked with mypy in CI: every call here is accepted but the one
 marked, which mixes kinds."""
 
+import numpy as np
 import vexa
 import vexa_io
+
+# The README's tour.
+samples = np.asfortranarray(np.random.rand(200, 4))
+values = np.random.rand(200)
+A_tour = vexa_io.wrap(samples, vexa.matd)
+x_tour = vexa_io.wrap(values, vexa.vecd)
+vexa.ls(A_tour, x_tour)
+coef = values[:4]
 
 x, y = vexa.vecd(3), vexa.vecd(3)
 window: vexa.viewd = x[0:2]
@@ -14,4 +23,5 @@ product: vexa.matz = vexa.matmul(A, A, vexa.matz(2, 2))
 column: vexa.vecz = vexa.gemv(1j, 0.0, A, vexa.vecz(2), vexa.vecz(2))
 buffer: memoryview = vexa_io.asbuffer(A)
 copied = vexa_io.from_buffer(buffer)
+typed: vexa.matz = vexa_io.from_buffer(buffer, vexa.matz)
 vexa.dot(x, vexa.vecs(3))  # type: ignore[call-overload]
