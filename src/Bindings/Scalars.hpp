@@ -128,22 +128,12 @@ inline bool find_category(PyTypeObject* type, Category& out) {
 class CategoryCache {
  public:
   bool find(PyTypeObject* type, Category& out) {
-    Entry& entry = m_entries[(reinterpret_cast<std::uintptr_t>(type) >> 4) % m_entries.size()];
+    const Entry& entry = m_entries[slot(type)];
     if (entry.type == type && entry.version == type->tp_version_tag) {
       out = entry.category;
       return true;
     }
-    if (type->tp_version_tag == 0) {
-      assign_version_tag(type);
-    }
-    const unsigned int version = type->tp_version_tag;
-    if (!find_category(type, out)) {
-      return false;
-    }
-    if (version != 0 && type->tp_version_tag == version) {
-      entry = Entry{type, version, out};
-    }
-    return true;
+    return miss(type, out);
   }
 
  private:
@@ -153,6 +143,25 @@ class CategoryCache {
     Category category = Category::otherNumber;
   };
 
+  static std::size_t slot(PyTypeObject* type) {
+    return (reinterpret_cast<std::uintptr_t>(type) >> 4) % std::tuple_size_v<decltype(m_entries)>;
+  }
+
+  // Out of line, so that a hit costs no more than the comparisons above.
+  [[gnu::noinline]] bool miss(PyTypeObject* type, Category& out) {
+    if (type->tp_version_tag == 0) {
+      assign_version_tag(type);
+    }
+    const unsigned int version = type->tp_version_tag;
+    if (!find_category(type, out)) {
+      return false;
+    }
+    if (version != 0 && type->tp_version_tag == version) {
+      m_entries[slot(type)] = Entry{type, version, out};
+    }
+    return true;
+  }
+
   std::array<Entry, 16> m_entries{};
 };
 
@@ -161,7 +170,7 @@ inline CategoryCache categoryCache;
 // Whether obj's buffer holds complex elements: its format, after an optional
 // byte-order character, starts with Z. An object that exports no buffer of
 // that form holds no complex elements.
-inline Load complex_buffer(PyObject* obj, bool& out) {
+[[gnu::noinline]] inline Load complex_buffer(PyObject* obj, bool& out) {
   out = false;
   Py_buffer view;
   if (PyObject_GetBuffer(obj, &view, PyBUF_RECORDS_RO) != 0) {
@@ -184,6 +193,45 @@ inline Load complex_buffer(PyObject* obj, bool& out) {
 
 inline Load converted(double value) {
   return value == -1.0 && PyErr_Occurred() != nullptr ? conversion_failed() : Load::value;
+}
+
+// What a type's __float__ returned when that is no exact float: a float
+// subclass is taken with the warning that float() gives, anything else is
+// refused, as float() refuses it.
+[[gnu::noinline]] inline Load inexact_float(PyObject* obj, PyObject* value, double& out) {
+  const auto owned = py::reinterpret_steal<py::object>(value);
+  if (!PyFloat_Check(value)) {
+    return Load::refused;
+  }
+  if (PyErr_WarnFormat(PyExc_DeprecationWarning, 1,
+                       "%.50s.__float__ returned non-float (type %.50s).  The ability to return "
+                       "an instance of a strict subclass of float is deprecated, and may be "
+                       "removed in a future version of Python.",
+                       Py_TYPE(obj)->tp_name, Py_TYPE(value)->tp_name) != 0) {
+    return Load::raised;
+  }
+  out = PyFloat_AS_DOUBLE(value);
+  return Load::value;
+}
+
+// float() of an object that is no float: its type's __float__, called
+// directly as PyNumber_Float calls it, or else PyFloat_AsDouble (__index__).
+inline Load float_of(PyObject* obj, double& out) {
+  const PyNumberMethods* number = Py_TYPE(obj)->tp_as_number;
+  if (number == nullptr || number->nb_float == nullptr) {
+    out = PyFloat_AsDouble(obj);
+    return converted(out);
+  }
+  PyObject* value = number->nb_float(obj);
+  if (value == nullptr) {
+    return conversion_failed();
+  }
+  if (!PyFloat_CheckExact(value)) {
+    return inexact_float(obj, value, out);
+  }
+  out = PyFloat_AS_DOUBLE(value);
+  Py_DECREF(value);
+  return Load::value;
 }
 
 inline Load load_real(PyObject* obj, double& out) {
@@ -222,8 +270,7 @@ inline Load load_real(PyObject* obj, double& out) {
     case Category::otherNumber:
       break;
   }
-  out = PyFloat_AsDouble(obj);
-  return converted(out);
+  return float_of(obj, out);
 }
 
 inline Load load_complex(PyObject* obj, Py_complex& out) {
@@ -252,8 +299,8 @@ inline Load load_complex(PyObject* obj, Py_complex& out) {
       out = Py_complex{PyFloat_AS_DOUBLE(obj), 0.0};
       return Load::value;
     case Category::realNumber:
-      out = Py_complex{PyFloat_AsDouble(obj), 0.0};
-      return converted(out.real);
+      out.imag = 0.0;
+      return float_of(obj, out.real);
     case Category::complexNumber:
     case Category::byBuffer:
     case Category::otherNumber:
