@@ -23,6 +23,7 @@
 #include <complex>
 #include <cstddef>
 #include <cstdint>
+#include <new>
 #include <type_traits>
 
 #include "Kinds.hpp"
@@ -103,9 +104,20 @@ inline bool find_category(PyTypeObject* type, Category& out) {
   } else if (PyType_IsSubtype(type, &PyLong_Type) != 0) {
     out = Category::realNumber;
   } else {
-    const int real = PyObject_IsSubclass(cls, imported<RealTag>("numbers", "Real").ptr());
-    const int complex =
-        real != 0 ? 0 : PyObject_IsSubclass(cls, imported<ComplexTag>("numbers", "Complex").ptr());
+    PyObject* realAbc = nullptr;
+    PyObject* complexAbc = nullptr;
+    try {
+      realAbc = imported<RealTag>("numbers", "Real").ptr();
+      complexAbc = imported<ComplexTag>("numbers", "Complex").ptr();
+    } catch (py::error_already_set& error) {
+      error.restore();
+      return false;
+    } catch (const std::bad_alloc&) {
+      PyErr_NoMemory();
+      return false;
+    }
+    const int real = PyObject_IsSubclass(cls, realAbc);
+    const int complex = real != 0 ? 0 : PyObject_IsSubclass(cls, complexAbc);
     if (real < 0 || complex < 0) {
       return false;
     }
