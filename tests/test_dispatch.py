@@ -5,7 +5,10 @@ contents afterwards."""
 
 import operator
 import re
+from decimal import Decimal
+from fractions import Fraction
 
+import numpy as np
 import pytest
 import vexa
 from conftest import CONTAINERS, KINDS, Operand, flat, random_array
@@ -20,8 +23,26 @@ class Real(float):
     pass
 
 
-# Scalars other than the kind's own type (float for s and d, complex for c and z).
+class Unconvertible:
+    """No number, with a repr that makes pybind11 add its note on missing headers."""
+
+    def __repr__(self):
+        return "std::nothing"
+
+
+class BadFloat:
+    def __float__(self):
+        raise ValueError("no float today")
+
+
+# Scalars other than the kind's own type (float for s and d, complex for c and z), on every
+# overload; further ones, one for each way a value converts, on each kind's first overload.
 SCALARS = {"int": 2, "float": -0.75, "complex": 1.5 - 0.5j, "float subclass": Real(0.25)}
+FURTHER = {"numpy.float64": np.float64(0.5), "numpy.complex128": np.complex128(1 - 1j)}
+FURTHER |= {"numpy.float32": np.float32(-1.5), "numpy.int64": np.int64(3)}
+FURTHER |= {"numpy.complex64": np.complex64(0.5j), "0-d float array": np.array(1.25)}
+FURTHER |= {"0-d complex array": np.array(2 - 1j), "Fraction": Fraction(1, 4)}
+FURTHER |= {"Decimal": Decimal("-0.5"), "no number": Unconvertible(), "ValueError": BadFloat()}
 CALLS = ("exact", "mismatched kinds", "keyword", "extra argument", "missing argument")
 
 
@@ -39,13 +60,16 @@ CASES = [
     for params in overloads(name)
     for call in CALLS + (tuple(SCALARS) if None in params else ())
 ]
+FIRSTS = {(name, next(p for p in params if p)[-1]): params for name in FUNCTIONS
+          for params in reversed(overloads(name)) if None in params}  # fmt: skip
+CASES += [(name, params, call) for (name, _), params in FIRSTS.items() for call in FURTHER]
 assert {name for name, _, _ in CASES} == set(FUNCTIONS)
 
 
 def outcome(function, params, classes, arrays, call):
     """Result (index of the operand returned, repr of anything else, or the
     exception's type and text) and every operand's storage afterwards."""
-    scalar = SCALARS.get(call, 0.1 - 0.3j if classes[0][-1] in "cz" else 0.1)
+    scalar = (SCALARS | FURTHER).get(call, 0.1 - 0.3j if classes[0][-1] in "cz" else 0.1)
     ops = [Operand(c[-1], c[:-1], a.flatten(order="F"), a.shape) for c, a in zip(classes, arrays)]
     containers = iter(op.obj for op in ops)
     args = [scalar if p is None else next(containers) for p in params]
@@ -80,7 +104,8 @@ def attempt(function, *args):
 
 
 KEYS = [0, 2, 3, -1, 2**64, 1.0, True, (0, 2), (2, 0), (3, 0), (0, 3), [1, 1], (0,), slice(1, 3)]
-VALUES = [1.5, 2, 1 - 2j, Real(0.5), "x"]
+VALUES = [1.5, 2, 1 - 2j, Real(0.5), "x", np.float32(0.5), np.complex64(1j), np.array(-2.5)]
+VALUES += [Fraction(3, 4), Unconvertible(), BadFloat()]
 
 
 @pytest.mark.parametrize("kind", KINDS)

@@ -1,16 +1,21 @@
-"""Complex numbers of any type, numpy's scalars among them, are no scalar of a real kind: the fast
-front, the overload chain and the element slots refuse them as they refuse a Python complex,
-without a warning and without touching an operand; real numpy scalars are taken."""
+"""Complex numbers of any type, numpy's scalars and arrays among them, are no scalar of a real kind:
+the fast front, the overload chain and the element slots refuse them as they refuse a Python
+complex, without a warning and without touching an operand; every other number is taken by every
+kind. A value is converted once, and an exception of its own conversion propagates unchanged."""
 
+import numbers
 import operator
 import warnings
+from decimal import Decimal
+from fractions import Fraction
 
 import numpy as np
 import pytest
 import vexa
-from conftest import CONTAINERS, Operand
+from conftest import CONTAINERS, KINDS, Operand, vexa_class
 
 COMPLEX = [1 + 2j, np.complex128(1 + 2j), np.complex64(1 + 2j), np.complex128(3), np.complex64(3)]
+COMPLEX += [np.array(1 + 2j)]
 REFUSED = "{}(): incompatible function arguments."
 
 
@@ -41,10 +46,65 @@ def test_complex_numbers_are_refused(kind, container, value):
     assert operand.values().tolist() == [1.0, -2.0, 3.0] and operand.guards_intact()
 
 
-@pytest.mark.parametrize("value", [np.float64(-2), np.float32(-2), np.int64(-2)], ids=repr)
-@pytest.mark.parametrize("kind", "sd")
-def test_real_numpy_scalars_are_taken(kind, value):
+REAL = [np.float64(-2), np.float32(-2), np.int64(-2), Decimal(-2), np.array(-2.0), Fraction(-2)]
+
+
+@pytest.mark.parametrize("value", REAL, ids=repr)
+@pytest.mark.parametrize("kind", KINDS)
+def test_real_numbers_are_taken(kind, value):
     operand = Operand(kind, "vec", [1.0, -2.0, 3.0])
     for _, call in calls(operand.obj, value):  # scaled by 4, negated twice, x[0] set
         call()
     assert operand.values().tolist() == [-2.0, -8.0, 12.0]
+
+
+class Raising:
+    """A number whose conversion raises the given exception; counts its calls."""
+
+    def __init__(self, error):
+        self.error, self.calls = error, 0
+
+    def __float__(self):
+        self.calls += 1
+        raise self.error
+
+
+@pytest.mark.parametrize("error", [KeyboardInterrupt, MemoryError, ValueError, TypeError])
+@pytest.mark.parametrize("kind", KINDS)
+def test_a_value_is_converted_once_and_its_exception_propagates(kind, error):
+    x, y = Operand(kind, "vec", [1.0, -2.0, 3.0]), Operand(kind, "vec", [4.0, 5.0, 6.0])
+    A = vexa_class("mat", kind)(3, 3)
+    routes = {
+        "scale": lambda v: vexa.scale(v, x.obj),
+        "axpy": lambda v: vexa.axpy(v, x.obj, y.obj),
+        "gemv": lambda v: vexa.gemv(v, v, A, x.obj, y.obj),
+        "__setitem__": lambda v: operator.setitem(x.obj, 0, v),
+    }
+    for name, route in routes.items():
+        value = Raising(error("raised by __float__"))
+        with pytest.raises(error) as info:
+            route(value)
+        assert value.calls == 1
+        # A TypeError means no number: the call's own refusal. Anything else is the value's.
+        if error is TypeError:
+            assert str(info.value).startswith(REFUSED.format(name))
+        else:
+            assert info.value is value.error
+        x.check()
+        y.check()
+
+
+def test_a_type_is_judged_again_once_it_changes():
+    class Later:
+        def __float__(self):
+            return 2.0
+
+    x = vexa.vecd(1)
+    vexa.scale(Later(), x)
+    x[0] = Later()
+    numbers.Complex.register(Later)
+    Later.changed = True  # the registration alone leaves the class as it was
+    for call in (lambda: vexa.scale(Later(), x), lambda: operator.setitem(x, 0, Later())):
+        with pytest.raises(TypeError):
+            call()
+    assert x[0] == 2.0

@@ -41,16 +41,18 @@ inline PyObject* own_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 // Element access through the type's mapping slots: an exact int index (a
-// pair of exact ints for matrices) and, for writes, a value of the kind's
-// exact Python type go straight to the container; anything else takes the
-// slots that the registered __getitem__ and __setitem__ installed, with
-// their conversions and error texts.
+// pair of exact ints for matrices) goes straight to the container, and for
+// writes, so does any value the kind takes, converted once; a value it
+// refuses gets the registered __setitem__'s refusal. Any other key takes the
+// slots that the registered __getitem__ and __setitem__ installed, with their
+// conversions and error texts.
 template <class C>
 struct ElementSlots {
   using Index = std::conditional_t<Algorithms::is_matrix<C>::value,
                                    std::pair<std::size_t, std::size_t>, std::size_t>;
   static inline binaryfunc registeredGet = nullptr;
   static inline objobjargproc registeredSet = nullptr;
+  static inline Refusal setRefusal;
 
   static bool load_size(PyObject* obj, std::size_t& out) {
     if (!PyLong_CheckExact(obj)) {
@@ -91,10 +93,20 @@ struct ElementSlots {
   static int set(PyObject* self, PyObject* key, PyObject* value) {
     C* container = nullptr;
     Index idx{};
-    typename C::SampleType element{};
-    if (value == nullptr || !FastArg<C>::load(self, container) || !load_index(key, idx) ||
-        !FastArg<typename C::SampleType>::load(value, element)) {
+    if (value == nullptr || !FastArg<C>::load(self, container) || !load_index(key, idx)) {
       return registeredSet(self, key, value);
+    }
+    typename C::SampleType element{};
+    switch (FastArg<typename C::SampleType>::load(value, element)) {
+      case Load::value:
+        break;
+      case Load::refused: {
+        PyObject* const args[] = {self, key, value};
+        setRefusal.raise(args, 3);
+        return -1;
+      }
+      case Load::raised:
+        return -1;
     }
     try {
       (*container)[idx] = element;
@@ -108,6 +120,7 @@ struct ElementSlots {
   static void install(PyTypeObject* type) {
     registeredGet = type->tp_as_mapping->mp_subscript;
     registeredSet = type->tp_as_mapping->mp_ass_subscript;
+    setRefusal.learn(PyDict_GetItemString(type->tp_dict, "__setitem__"));
     type->tp_as_mapping->mp_subscript = &get;
     type->tp_as_mapping->mp_ass_subscript = &set;
   }

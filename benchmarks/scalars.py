@@ -1,0 +1,199 @@
+"""Instructions per call of axpy, gemv and an element write when the coefficient is another
+accepted type than the kind's own (float for kinds s and d, complex for c and z), counted by
+valgrind's callgrind, so the figures do not depend on the machine's load.
+
+    .venv/bin/python benchmarks/scalars.py [--calls N] [--out FILE]
+
+Runs itself under callgrind (needs valgrind, its callgrind.h header and a C compiler). Each row
+counts a loop of N statements and subtracts an empty loop of N turns, between callgrind client
+requests; operands hold 8 elements (8x8 for gemv's A). Writes benchmarks/results/scalars.md by
+default.
+"""
+
+import argparse
+import ctypes
+import decimal
+import fractions
+import re
+import subprocess
+import sys
+import tempfile
+from pathlib import Path
+
+RESULTS = Path(__file__).resolve().parent / "results"
+MARKS = r"""
+#include <valgrind/callgrind.h>
+void zero(void) { CALLGRIND_ZERO_STATS; }
+void dump(const char* label) { CALLGRIND_DUMP_STATS_AT(label); }
+"""
+STATEMENTS = {"axpy": "f(a, x, y)", "gemv": "f(a, b, A, x, y)", "__setitem__": "x[3] = a"}
+# Coefficient types, by how close to the kind's own type their limit is. Values 2 and -1 keep
+# repeated in-place updates bounded and avoid the BLAS shortcuts for 0 and 1.
+NEAR, OTHER = 1.15, 1.5
+TYPES = {
+    "float": (OTHER, "cz"),
+    "int": (NEAR, "sdcz"),
+    "numpy.float64": (NEAR, "sdcz"),
+    "numpy.complex128": (NEAR, "cz"),
+    "numpy.float32": (OTHER, "sdcz"),
+    "numpy.int64": (OTHER, "sdcz"),
+    "Fraction": (OTHER, "sdcz"),
+    "Decimal": (OTHER, "sdcz"),
+}
+OWN = {"s": "float", "d": "float", "c": "complex", "z": "complex"}
+# Types that a complex kind converts through complex(); the others go through float() in every
+# kind.
+COMPLEX_CONVERSION = ("numpy.complex128", "Decimal")
+
+
+def makers():
+    import numpy as np
+
+    return {
+        "float": float,
+        "complex": complex,
+        "int": int,
+        "numpy.float64": np.float64,
+        "numpy.complex128": np.complex128,
+        "numpy.float32": np.float32,
+        "numpy.int64": np.int64,
+        "Fraction": fractions.Fraction,
+        "Decimal": decimal.Decimal,
+    }
+
+
+def child(calls, marks):
+    import vexa
+
+    lib, make = ctypes.CDLL(marks), makers()
+    empty, convert = loop("pass"), loop("f(a)")
+    lib.zero()  # ctypes prepares each function on its first call
+    lib.dump(b"warm-up")
+    for g in (float, complex):  # the conversion of a value of the type itself
+        measure(lib, calls, f"reference {g.__name__}", convert, empty, (g, g(2), 0, 0, 0, 0))
+    for function, statement in STATEMENTS.items():
+        body = loop(statement)
+        for kind in "sdcz":
+            f = getattr(vexa, function, None)
+            x, y, A = vexa_operands(vexa, kind)
+            for name in [OWN[kind], *(t for t in TYPES if kind in TYPES[t][1])]:
+                a, b = make[name](2), make[name](-1)
+                g = complex if kind in "cz" and name in ("complex", *COMPLEX_CONVERSION) else float
+                label = f"{function} {kind} {name}"
+                measure(lib, calls, label, body, empty, (f, a, b, x, y, A))
+                measure(lib, calls, g.__name__, convert, empty, (g, a, b, x, y, A))
+
+
+def measure(lib, calls, label, run, empty, args):
+    """Counts run and an empty loop, as many turns, each between client requests."""
+    run(range(50), *args)  # warm the interpreter's and vexa's caches
+    for mark, timed in ((label, run), ("empty", empty)):
+        lib.zero()
+        timed(range(calls), *args)
+        lib.dump(mark.encode())
+
+
+def loop(statement):
+    source = f"def run(r, f, a, b, x, y, A):\n    for _ in r:\n        {statement}\n"
+    space = {}
+    exec(source, space)  # noqa: S102 (fixed statements)
+    return space["run"]
+
+
+def vexa_operands(vexa, kind):
+    x, y = getattr(vexa, "vec" + kind)(8), getattr(vexa, "vec" + kind)(8)
+    A = getattr(vexa, "mat" + kind)(8, 8)
+    for i in range(8):
+        x[i], y[i] = 0.5, 0.25
+        for j in range(8):
+            A[i, j] = 1.0 / (1 + i + j)
+    return x, y, A
+
+
+def counts(out_dir):
+    """Instructions of each labelled loop, in the order run."""
+    found = []
+    for path in sorted(out_dir.glob("cg.out.*"), key=lambda p: int(p.name.split(".")[-1])):
+        text = path.read_text()
+        label = re.search(r"^desc: Trigger: Client Request: (.*)$", text, re.M)
+        total = re.search(r"^(?:summary|totals): (\d+)", text, re.M)
+        if label and label.group(1) != "warm-up":
+            found.append((label.group(1), int(total.group(1))))
+    return found
+
+
+def parent(calls, out):
+    with tempfile.TemporaryDirectory() as tmp:
+        tmp = Path(tmp)
+        (tmp / "marks.c").write_text(MARKS)
+        marks = tmp / "marks.so"
+        subprocess.run(["cc", "-shared", "-fPIC", "-O1", "-o", marks, tmp / "marks.c"], check=True)
+        command = ["valgrind", "--tool=callgrind", f"--callgrind-out-file={tmp}/cg.out.%p",
+                   "--dump-instr=no", "--dump-line=no", sys.executable, __file__, "--child",
+                   str(marks), "--calls", str(calls)]  # fmt: skip
+        subprocess.run(command, check=True, stderr=subprocess.DEVNULL)
+        measured = counts(tmp)
+    per_call = [
+        (label, (loop_count - empty_count) / calls)
+        for (label, loop_count), (_, empty_count) in zip(measured[::2], measured[1::2], strict=True)
+    ]
+    references = dict(per_call[:2])
+    own, rows = {}, []
+    for (label, count), (g, conversion) in zip(per_call[2::2], per_call[3::2], strict=True):
+        function, kind, name = label.split(" ", 2)
+        if name == OWN[kind]:
+            own[function, kind] = count
+            continue
+        reference, limit = own[function, kind], TYPES[name][0]
+        conversion -= references[f"reference {g}"]
+        ratio, rest = count / reference, (count - conversion) / reference
+        result = "PASS" if ratio <= limit else f"FAIL: {ratio:.2f} > {limit}"
+        rows.append((function, kind, name, count, reference, ratio, limit, result, conversion,
+                     rest))  # fmt: skip
+    write(out, calls, rows)
+    missed = [row for row in rows if row[7] != "PASS"]
+    for row in missed:
+        print(f"  {row[0]} {row[1]} {row[2]}: {row[7]}")
+    print(f"{len(missed)} of {len(rows)} rows missed their limit; table in {out}")
+
+
+def write(out, calls, rows):
+    lines = [
+        "# Scalar coefficients: instructions per call",
+        "",
+        "valgrind callgrind instruction counts per call, from a loop of "
+        f"{calls} calls minus an empty loop of as many turns (`benchmarks/scalars.py`). "
+        "Operands: vectors of 8 elements, gemv's A 8x8; gemv gets both coefficients of the "
+        "type; `__setitem__` is `x[3] = a` on a vector. The reference is the same call with "
+        "the kind's own type (float for s and d, complex for c and z). Limits on the ratio: "
+        f"{NEAR} for int, float subclasses and complex subclasses, {OTHER} for other numbers. "
+        "Conversion: the instructions of `float(a)` (`complex(a)` for complex kinds and types "
+        "other than real numbers) beyond those of `float(2.0)` (`complex(2j)`), that is the "
+        "value's own conversion, which no caller can avoid; without it: the ratio of what "
+        "remains.",
+        "",
+        "| function | kind | coefficient | instructions | own type | ratio | limit | result "
+        "| conversion | ratio without it |",
+        "|---|---|---|---|---|---|---|---|---|---|",
+    ]
+    for function, kind, name, count, reference, ratio, limit, result, conversion, rest in rows:
+        lines.append(f"| {function} | {kind} | {name} | {count:.0f} | {reference:.0f} | "
+                     f"{ratio:.3f} | {limit} | {result} | {conversion:.0f} | "
+                     f"{rest:.3f} |")  # fmt: skip
+    out.write_text("\n".join(lines) + "\n")
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--calls", type=int, default=2000, help="calls per loop (default 2000)")
+    parser.add_argument("--out", type=Path, default=RESULTS / "scalars.md")
+    parser.add_argument("--child", help=argparse.SUPPRESS)
+    args = parser.parse_args()
+    if args.child:
+        child(args.calls, args.child)
+    else:
+        parent(args.calls, args.out.resolve())
+
+
+if __name__ == "__main__":
+    main()
