@@ -24,6 +24,7 @@
 #include "Bindings/ClassSlots.hpp"
 #include "Bindings/FastCall.hpp"
 #include "Bindings/Kinds.hpp"
+#include "Bindings/MainInterpreter.hpp"
 #include "Operations.hpp"
 #include "Types.hpp"
 
@@ -168,6 +169,7 @@ template void register_functions<Kind>(Registry& registry);
 
 #else
 
+#define PyInit_vexa pybind11_PyInit_vexa
 PYBIND11_MODULE(vexa, m) {
   py::register_local_exception_translator([](std::exception_ptr error) {
     try {
@@ -188,6 +190,9 @@ PYBIND11_MODULE(vexa, m) {
     register_functions<typename decltype(scalarType)::type>(registry);
   });
   registry.install_fronts();
+  seal_module();
 }
+#undef PyInit_vexa
+VEXA_MAIN_INTERPRETER_ONLY(vexa)
 
 #endif
