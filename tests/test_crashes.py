@@ -187,9 +187,12 @@ def test_subinterpreter_import_refused(module):
                     _interpreters.destroy(interp)
                 return texts
 
-        expected = "{module} cannot be imported in a subinterpreter: it keeps process-wide state"
+        # Where Python knows the module's slots, from its import here, it refuses by itself.
+        ours = "{module} cannot be imported in a subinterpreter: it keeps process-wide state"
+        python = "module {module} does not support loading in subinterpreters"
         for text in failures("import {module}"):
-            assert text is not None and "ImportError" in text and expected in text, text
+            assert text is not None and "ImportError" in text, text
+            assert ours in text or python in text, text
         assert vexa.scale(2.0, vexa.vecd(3)).numel() == 3
         """)
     )

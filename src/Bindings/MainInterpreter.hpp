@@ -2,26 +2,42 @@
 
 // vexa and vexa_io keep process-wide state (the class table, pybind11's
 // registrations and the base class that vexa changes), so they run in the
-// main interpreter only. pybind11's module start takes the GIL through
-// PyGILState_Ensure, which in a subinterpreter waits forever for the lock
-// that its own thread holds; so the entry point refuses a subinterpreter
-// before pybind11 runs. A module defines pybind11's entry point under
-// another name, then its own around it:
+// main interpreter only. A subinterpreter is refused at two points:
+// - the entry point, before pybind11 starts: in a subinterpreter that shares
+//   the GIL, Python 3.11's pybind11 start takes the GIL through
+//   PyGILState_Ensure, which waits forever for the lock that its own thread
+//   holds. A module defines pybind11's entry point under another name, then
+//   its own around it:
 //
-//   #define PyInit_vexa pybind11_PyInit_vexa
-//   PYBIND11_MODULE(vexa, m) { ... }
-//   #undef PyInit_vexa
-//   VEXA_MAIN_INTERPRETER_ONLY(vexa)
+//     #define PyInit_vexa pybind11_PyInit_vexa
+//     PYBIND11_MODULE(vexa, m) { ... }
+//     #undef PyInit_vexa
+//     VEXA_MAIN_INTERPRETER_ONLY(vexa)
+//
+// - the module's body, first thing: Python 3.12 and later keep the module
+//   definition of the first import and may run its body again in a
+//   subinterpreter without the entry point; pybind11 starts there without a
+//   hang.
 
 #include <pybind11/pybind11.h>
 
-#define VEXA_MAIN_INTERPRETER_ONLY(name)                                              \
-  extern "C" PYBIND11_EXPORT PyObject* PyInit_##name() {                              \
-    if (PyInterpreterState_Get() != PyInterpreterState_Main()) {                      \
-      PyErr_SetString(PyExc_ImportError, #name                                        \
-                      " cannot be imported in a subinterpreter: it keeps "            \
-                      "process-wide state, so it runs in the main interpreter only"); \
-      return nullptr;                                                                 \
-    }                                                                                 \
-    return pybind11_PyInit_##name();                                                  \
+namespace Bindings {
+
+// True in the main interpreter; elsewhere false, with ImportError set.
+inline bool main_interpreter(const char* module) {
+  if (PyInterpreterState_Get() == PyInterpreterState_Main()) {
+    return true;
+  }
+  PyErr_Format(PyExc_ImportError,
+               "%s cannot be imported in a subinterpreter: it keeps process-wide state, so it "
+               "runs in the main interpreter only",
+               module);
+  return false;
+}
+
+}  // namespace Bindings
+
+#define VEXA_MAIN_INTERPRETER_ONLY(name)                                           \
+  extern "C" PYBIND11_EXPORT PyObject* PyInit_##name() {                           \
+    return Bindings::main_interpreter(#name) ? pybind11_PyInit_##name() : nullptr; \
   }
