@@ -324,9 +324,7 @@ PyMethodDef functions[] = {
 
 #define PyInit_vexa_io pybind11_PyInit_vexa_io
 PYBIND11_MODULE(vexa_io, m) {
-  if (!main_interpreter("vexa_io")) {
-    throw py::error_already_set();
-  }
+  require_main_interpreter("vexa_io");
   py::module_ vexa = py::module_::import("vexa");
   for_each_container([&](auto container) {
     using C = typename decltype(container)::type;

@@ -171,9 +171,7 @@ template void register_functions<Kind>(Registry& registry);
 
 #define PyInit_vexa pybind11_PyInit_vexa
 PYBIND11_MODULE(vexa, m) {
-  if (!main_interpreter("vexa")) {
-    throw py::error_already_set();
-  }
+  require_main_interpreter("vexa");
   py::register_local_exception_translator([](std::exception_ptr error) {
     try {
       if (error) {

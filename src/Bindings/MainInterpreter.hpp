@@ -21,23 +21,33 @@
 
 #include <pybind11/pybind11.h>
 
+#include <string>
+
 namespace Bindings {
 
-// True in the main interpreter; elsewhere false, with ImportError set.
-inline bool main_interpreter(const char* module) {
-  if (PyInterpreterState_Get() == PyInterpreterState_Main()) {
-    return true;
+inline bool in_main_interpreter() { return PyInterpreterState_Get() == PyInterpreterState_Main(); }
+
+inline std::string subinterpreter_refusal(const char* module) {
+  return std::string(module) +
+         " cannot be imported in a subinterpreter: it keeps process-wide state, so it runs in "
+         "the main interpreter only";
+}
+
+// First thing in a module's body; pybind11 turns the exception into the
+// ImportError of the import.
+inline void require_main_interpreter(const char* module) {
+  if (!in_main_interpreter()) {
+    throw pybind11::import_error(subinterpreter_refusal(module));
   }
-  PyErr_Format(PyExc_ImportError,
-               "%s cannot be imported in a subinterpreter: it keeps process-wide state, so it "
-               "runs in the main interpreter only",
-               module);
-  return false;
 }
 
 }  // namespace Bindings
 
-#define VEXA_MAIN_INTERPRETER_ONLY(name)                                           \
-  extern "C" PYBIND11_EXPORT PyObject* PyInit_##name() {                           \
-    return Bindings::main_interpreter(#name) ? pybind11_PyInit_##name() : nullptr; \
+#define VEXA_MAIN_INTERPRETER_ONLY(name)                                                   \
+  extern "C" PYBIND11_EXPORT PyObject* PyInit_##name() {                                   \
+    if (!Bindings::in_main_interpreter()) {                                                \
+      PyErr_SetString(PyExc_ImportError, Bindings::subinterpreter_refusal(#name).c_str()); \
+      return nullptr;                                                                      \
+    }                                                                                      \
+    return pybind11_PyInit_##name();                                                       \
   }
