@@ -27,6 +27,7 @@
 
 #include "Bindings/FastCall.hpp"
 #include "Bindings/Kinds.hpp"
+#include "Bindings/MainInterpreter.hpp"
 #include "Types.hpp"
 
 namespace py = pybind11;
@@ -79,14 +80,18 @@ void release_shared_elements(PyObject* obj) {
 
 // Matrices are column-major, so one with more than one row and column is
 // refused to a consumer that asks for C order or for a shape without
-// strides, which means C order. Each view holds a reference to the
-// exporter, which holds the storage, so no view needs a release of its own.
+// strides, which means C order. A consumer that asks for no shape gets the
+// elements as one block, 1-D without a shape, as PyBuffer_FillInfo gives
+// them: every container's elements are one contiguous run. Each view holds a
+// reference to the exporter, which holds the storage, so no view needs a
+// release of its own.
 int get_buffer(PyObject* obj, Py_buffer* view, int flags) {
   const auto* self = reinterpret_cast<SharedElements*>(obj);
+  const bool shaped = (flags & PyBUF_ND) == PyBUF_ND;
   const bool cOrder = self->ndim == 1 || self->shape[0] <= 1 || self->shape[1] <= 1;
   const bool wantsCOrder = (flags & PyBUF_C_CONTIGUOUS) == PyBUF_C_CONTIGUOUS ||
                            (flags & PyBUF_STRIDES) != PyBUF_STRIDES;
-  if (wantsCOrder && !cOrder && (flags & PyBUF_ND) == PyBUF_ND) {
+  if (shaped && wantsCOrder && !cOrder) {
     view->obj = nullptr;
     PyErr_SetString(PyExc_BufferError, "a vexa matrix is column-major, not C-contiguous");
     return -1;
@@ -98,8 +103,8 @@ int get_buffer(PyObject* obj, Py_buffer* view, int flags) {
   view->readonly = 0;
   view->itemsize = self->itemsize;
   view->format = (flags & PyBUF_FORMAT) ? const_cast<char*>(self->format) : nullptr;
-  view->ndim = self->ndim;
-  view->shape = (flags & PyBUF_ND) == PyBUF_ND ? const_cast<Py_ssize_t*>(self->shape) : nullptr;
+  view->ndim = shaped ? self->ndim : 1;
+  view->shape = shaped ? const_cast<Py_ssize_t*>(self->shape) : nullptr;
   view->strides =
       (flags & PyBUF_STRIDES) == PyBUF_STRIDES ? const_cast<Py_ssize_t*>(self->strides) : nullptr;
   view->suboffsets = nullptr;
@@ -107,13 +112,29 @@ int get_buffer(PyObject* obj, Py_buffer* view, int flags) {
   return 0;
 }
 
+// An exporter lends a share of a container's storage, which no copy or
+// pickle could carry: every protocol of both refuses with TypeError, as for
+// the memoryview itself.
+PyObject* refuse_reduce(PyObject* obj, PyObject*) {
+  PyErr_Format(PyExc_TypeError, "cannot pickle '%s' object", Py_TYPE(obj)->tp_name);
+  return nullptr;
+}
+
+PyMethodDef sharedElementsMethods[] = {{"__reduce_ex__", &refuse_reduce, METH_O, nullptr},
+                                       {nullptr, nullptr, 0, nullptr}};
+
 PyType_Slot sharedElementsSlots[] = {
     {Py_tp_dealloc, reinterpret_cast<void*>(&release_shared_elements)},
     {Py_bf_getbuffer, reinterpret_cast<void*>(&get_buffer)},
+    {Py_tp_methods, sharedElementsMethods},
     {0, nullptr}};
 
-PyType_Spec sharedElementsSpec = {"vexa_io.SharedElements", sizeof(SharedElements), 0,
-                                  Py_TPFLAGS_DEFAULT, sharedElementsSlots};
+// Exporters come from asbuffer only, and their type cannot change: Python
+// code that gave it a __new__ could make an exporter of zeros.
+PyType_Spec sharedElementsSpec = {
+    "vexa_io.SharedElements", sizeof(SharedElements), 0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    sharedElementsSlots};
 
 template <class C>
 PyObject* lend(PyObject* obj) {
@@ -753,7 +774,9 @@ PyMethodDef functions[] = {
 
 }  // namespace
 
+#define PyInit_vexa_io pybind11_PyInit_vexa_io
 PYBIND11_MODULE(vexa_io, m) {
+  require_main_interpreter("vexa_io");
   py::module_ vexa = py::module_::import("vexa");
   for_each_container([&](auto container) {
     using C = typename decltype(container)::type;
@@ -778,8 +801,6 @@ PYBIND11_MODULE(vexa_io, m) {
   if (sharedElementsType == nullptr) {
     throw py::error_already_set();
   }
-  // Exporters come from asbuffer only.
-  sharedElementsType->tp_new = nullptr;
   if (PyModule_AddFunctions(m.ptr(), functions) != 0) {
     throw py::error_already_set();
   }
@@ -791,3 +812,5 @@ PYBIND11_MODULE(vexa_io, m) {
     throw py::error_already_set();
   }
 }
+#undef PyInit_vexa_io
+VEXA_MAIN_INTERPRETER_ONLY(vexa_io)

@@ -24,6 +24,7 @@
 #include "Bindings/ClassSlots.hpp"
 #include "Bindings/FastCall.hpp"
 #include "Bindings/Kinds.hpp"
+#include "Bindings/MainInterpreter.hpp"
 #include "Operations.hpp"
 #include "Types.hpp"
 
@@ -168,7 +169,9 @@ template void register_functions<Kind>(Registry& registry);
 
 #else
 
+#define PyInit_vexa pybind11_PyInit_vexa
 PYBIND11_MODULE(vexa, m) {
+  require_main_interpreter("vexa");
   py::register_local_exception_translator([](std::exception_ptr error) {
     try {
       if (error) {
@@ -205,6 +208,10 @@ PYBIND11_MODULE(vexa, m) {
   for (PyTypeObject* cls : classTable) {
     pickle(py::handle(reinterpret_cast<PyObject*>(cls)), reduce);
   }
+
+  seal_module();
 }
+#undef PyInit_vexa
+VEXA_MAIN_INTERPRETER_ONLY(vexa)
 
 #endif

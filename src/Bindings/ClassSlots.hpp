@@ -2,8 +2,8 @@
 
 // Changes vexa makes to the type objects of its classes after pybind11 has
 // created them: no instance without a native object, no instance that
-// changes its class, and element access through the type's own mapping
-// slots.
+// changes its class, element access through the type's own mapping slots,
+// and, once the module is complete, types that Python code cannot change.
 
 #include <pybind11/pybind11.h>
 
@@ -135,6 +135,32 @@ struct OwnFree {
   static inline freefunc inherited = nullptr;
   static void release(void* instance) { inherited(instance); }
 };
+
+// The base class of vexa's classes comes from pybind11 internals that only
+// vexa and vexa_io use (the build gives both a pybind11 ABI id of their own),
+// so vexa may change it. Called itself, or through a Python subclass, it
+// would make an instance of no registered class, and pybind11 would throw
+// from a C slot, which ends the process. vexa's classes have a tp_new of
+// their own (own_new) and never reach this one.
+inline PyObject* refuse_base_new(PyTypeObject* type, PyObject*, PyObject*) {
+  PyErr_Format(PyExc_TypeError, "cannot create '%s' instances", type->tp_name);
+  return nullptr;
+}
+
+// Assigning or deleting a type's attribute (__new__, __init__, ...) makes
+// Python rebuild the type's slots from it, which reopens the routes to an
+// instance without its native object. Once the module is complete, its
+// classes, their base and its metaclass become immutable, as the builtins'
+// types are, and such an assignment raises TypeError.
+inline void seal_module() {
+  PyTypeObject* base = classTable[0]->tp_base;
+  base->tp_new = &refuse_base_new;
+  for (PyTypeObject* type : classTable) {
+    type->tp_flags |= Py_TPFLAGS_IMMUTABLETYPE;
+  }
+  base->tp_flags |= Py_TPFLAGS_IMMUTABLETYPE;
+  Py_TYPE(base)->tp_flags |= Py_TPFLAGS_IMMUTABLETYPE;
+}
 
 template <class C, class Class>
 void seal_class(const Class& cls) {

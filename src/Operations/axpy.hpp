@@ -15,13 +15,21 @@ inline void axpy(blas_int n, float a, const float* x, float* y) { cblas_saxpy(n,
 inline void axpy(blas_int n, double a, const double* x, double* y) {
   cblas_daxpy(n, a, x, 1, y, 1);
 }
-inline void axpy(blas_int n, const std::complex<float>& a, const std::complex<float>* x,
-                 std::complex<float>* y) {
+inline void complex_axpy(blas_int n, const std::complex<float>& a, const std::complex<float>* x,
+                         std::complex<float>* y) {
   cblas_caxpy(n, &a, x, 1, y, 1);
 }
-inline void axpy(blas_int n, const std::complex<double>& a, const std::complex<double>* x,
-                 std::complex<double>* y) {
+inline void complex_axpy(blas_int n, const std::complex<double>& a, const std::complex<double>* x,
+                         std::complex<double>* y) {
   cblas_zaxpy(n, &a, x, 1, y, 1);
+}
+
+// As scal: a factor with no imaginary part adds part by part.
+template <class R>
+void axpy(blas_int n, const std::complex<R>& a, const std::complex<R>* x, std::complex<R>* y) {
+  if (!on_parts(n, a, [](auto... args) { axpy(args...); }, x, y)) {
+    complex_axpy(n, a, x, y);
+  }
 }
 
 }  // namespace routine

@@ -19,17 +19,36 @@ inline void complex_scal(blas_int n, const std::complex<double>& s, std::complex
   cblas_zscal(n, &s, x, 1);
 }
 
-// OpenBLAS's complex kernels, given a zero factor, spoil or zero the
-// neighbours of an element holding NaN. The real kernel multiplies each
-// part on its own: a part becomes zero, or NaN if it is NaN or infinite.
-// The 2n parts go in two runs of n, so counts stay within the BLAS integer.
+// The parts of complex elements, each real part before its imaginary part.
+template <class R>
+R* parts(std::complex<R>* x) {
+  return reinterpret_cast<R*>(x);
+}
+template <class R>
+const R* parts(const std::complex<R>* x) {
+  return reinterpret_cast<const R*>(x);
+}
+
+// A complex factor with an exact zero imaginary part works on each part of
+// each element on its own: the real kind's routine, with the factor's real
+// part, over the 2n interleaved parts. Complex arithmetic would make
+// (2 + 0i)(inf + 0i) = inf + NaN i, OpenBLAS's short and long complex
+// kernels disagree on infinities, and given a zero factor they spoil or zero
+// the neighbours of an element holding NaN. The parts go in two runs of n, so
+// counts stay within the BLAS integer. Returns false for any other factor.
+template <class R, class Routine, class... Elements>
+bool on_parts(blas_int n, const std::complex<R>& a, Routine routine, Elements*... x) {
+  if (a.imag() != 0) {
+    return false;
+  }
+  routine(n, a.real(), parts(x)...);
+  routine(n, a.real(), (parts(x) + n)...);
+  return true;
+}
+
 template <class R>
 void scal(blas_int n, const std::complex<R>& s, std::complex<R>* x) {
-  if (s == std::complex<R>(0)) {
-    R* parts = reinterpret_cast<R*>(x);
-    scal(n, s.real(), parts);
-    scal(n, s.real(), parts + n);
-  } else {
+  if (!on_parts(n, s, [](auto... args) { scal(args...); }, x)) {
     complex_scal(n, s, x);
   }
 }
