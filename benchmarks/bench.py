@@ -21,7 +21,7 @@ import platform
 import time
 import timeit
 from pathlib import Path
-from typing import NamedTuple, Optional
+from typing import NamedTuple
 
 import matplotlib
 import numpy as np
@@ -70,19 +70,19 @@ class Case(NamedTuple):
     # Operands ("name:length" or "name:rowsxcols") of the kind's first and last overload
     # that a call can select; scipy and numpy get the first's data.
     first: str
-    last: Optional[str]
+    last: str | None
 
 
 class SmallRow(NamedTuple):  # SMALL_COLUMNS; element access has only vexa and numpy times
     function: str
     kind: str
     vexa_first: float
-    vexa_last: Optional[float]
-    scipy: Optional[float]
+    vexa_last: float | None
+    scipy: float | None
     numpy: float
-    vexa_scipy: Optional[float]
+    vexa_scipy: float | None
     vexa_numpy: float
-    last_first: Optional[float]
+    last_first: float | None
     result: str
 
 
@@ -105,22 +105,22 @@ class LargeRow(NamedTuple):  # LARGE_COLUMNS
     vexa_scipy: float
     vexa_best: float
     vexa_vexa: float
-    gflops: Optional[float]  # gemm only
+    gflops: float | None  # gemm only
     result: str
 
 
 class IoCase(NamedTuple):
     operation: str
     vexa_io: str
-    numpy: Optional[str]  # the reference; None where the target is a time
+    numpy: str | None  # the reference; None where the target is a time
     limit: float  # on vexa_io/numpy, or on vexa_io's seconds
 
 
 class IoRow(NamedTuple):  # IO_COLUMNS
     operation: str
     vexa_io: float
-    numpy: Optional[float]
-    ratio: Optional[float]
+    numpy: float | None
+    ratio: float | None
     result: str
 
 
@@ -521,7 +521,7 @@ def plot_throughput(out_dir, large):
     columns = 4
     fig, axes = plt.subplots(math.ceil(len(functions) / columns), columns, figsize=(16, 10),
                              squeeze=False)  # fmt: skip
-    for ax, function in zip(axes.flat, functions):
+    for ax, function in zip(axes.flat, functions, strict=False):
         mine = [row for row in rows if row[0] == function]
         for i, library in enumerate(THROUGHPUT_COLUMNS[3:]):
             values = [row[3 + i] for row in mine]

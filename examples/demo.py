@@ -39,7 +39,7 @@ def main() -> None:
     tail = x[degree + 1 : samples]  # the solver's residual components
     fitted = np.asarray(vexa_io.asbuffer(coefficients))  # numpy over the same storage
     print("fitted coefficients (true values in brackets):")
-    for j, (c, true) in enumerate(zip(fitted, true_coefficients)):
+    for j, (c, true) in enumerate(zip(fitted, true_coefficients, strict=True)):
         print(f"  c{j} = {c: .5f}   [{true: .2f}]")
 
     # residual r = A c - b, computed by gemv into a copy of b

@@ -13,6 +13,7 @@ CONTAINERS = ("vec", "view", "mat")
 RTOL = {"s": 2e-5, "d": 1e-12, "c": 2e-5, "z": 1e-12}
 TINY = {k: 16 * np.finfo(DTYPES[k]).tiny for k in KINDS}  # results in the subnormal range
 
+
 def _raised(call):
     """The text of the TypeError that call raises."""
     try:

@@ -16,7 +16,7 @@ from conftest import CONTAINERS, KINDS, Operand, flat, random_array
 FUNCTIONS = ("scale", "sum", "dot", "copy", "swap", "axpy", "hdot", "matvec", "gemv", "gemm")
 FUNCTIONS += ("matmul", "ls")
 SHAPES = {"vec": (3,), "view": (3,), "mat": (3, 3)}
-NEXT_KIND = dict(zip("sdcz", "dczs"))
+NEXT_KIND = dict(zip("sdcz", "dczs", strict=True))
 
 
 class Real(float):
@@ -70,7 +70,10 @@ def outcome(function, params, classes, arrays, call):
     """Result (index of the operand returned, repr of anything else, or the
     exception's type and text) and every operand's storage afterwards."""
     scalar = (SCALARS | FURTHER).get(call, 0.1 - 0.3j if classes[0][-1] in "cz" else 0.1)
-    ops = [Operand(c[-1], c[:-1], a.flatten(order="F"), a.shape) for c, a in zip(classes, arrays)]
+    ops = [
+        Operand(c[-1], c[:-1], a.flatten(order="F"), a.shape)
+        for c, a in zip(classes, arrays, strict=True)
+    ]
     containers = iter(op.obj for op in ops)
     args = [scalar if p is None else next(containers) for p in params]
     kwargs = {f"arg{len(args) - 1}": args.pop()} if call == "keyword" else {}
@@ -93,7 +96,7 @@ def test_front_agrees_with_chain(name, params, call, rng):
     front = outcome(getattr(vexa, name), params, classes, arrays, call)
     chain = outcome(getattr(vexa, name).__self__, params, classes, arrays, call)
     assert front[0] == chain[0]
-    assert all(a.tobytes() == b.tobytes() for a, b in zip(front[1], chain[1]))
+    assert all(a.tobytes() == b.tobytes() for a, b in zip(front[1], chain[1], strict=True))
 
 
 def attempt(function, *args):

@@ -127,7 +127,9 @@ def test_blas_integer_range(op):
 
 
 DOCS = "scale an object|add objects|copy an object into another|swap objects into another|"
-DOCS = dict(zip(OPS, (DOCS + "axpy objects|dot product|hermetian dot product").split("|")))
+DOCS = dict(
+    zip(OPS, (DOCS + "axpy objects|dot product|hermetian dot product").split("|"), strict=True)
+)
 
 
 @pytest.mark.parametrize("name", OPS)

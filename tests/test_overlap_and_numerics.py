@@ -26,7 +26,7 @@ def refused(message, holders, kind, function, *args):
     before = [flat(h, kind) for h in holders]
     for caller in CALLERS:
         fails(RuntimeError, message, caller(function), *args)
-        for holder, values in zip(holders, before):
+        for holder, values in zip(holders, before, strict=True):
             np.testing.assert_array_equal(flat(holder, kind), values)
 
 

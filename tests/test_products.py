@@ -50,7 +50,7 @@ ERROR_CASES = [  # A, x (or X) and y (or Y) as (container, shape), expected erro
     *[(A23, (c, (4, 1)), (c, (3, 1)), GEMV.format(1, 3, "x dimension 0: 4")) for c in CONTAINERS],
     *[
         (A23, (c, (3, 1)), (d, (1, 1)), GEMV.format(0, 2, "y dimension 0: 1"))
-        for c, d in zip(CONTAINERS, CONTAINERS[::-1])
+        for c, d in zip(CONTAINERS, CONTAINERS[::-1], strict=True)
     ],
     (A23, ("mat", (3, 0)), ("vec", (2, 1)), SHORT.format("x", 0, 3)),
     (A23, ("view", (3, 1)), ("mat", (2, 0)), SHORT.format("y", 0, 2)),
