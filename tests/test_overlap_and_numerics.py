@@ -129,13 +129,15 @@ NEGLIGIBLE += (
 )
 ZERO = "In ls, matrix A does not have full rank: diagonal element {} of its triangular factor is "
 ZERO += "zero; A and x now hold the solver's partial results"
-TINY = np.diag([1, 1e-30])  # its factor is itself: no rotation is needed, nothing rounds
+# Its factor is itself (no rotation is needed, nothing rounds) and the second pivot is 1e-30 of its
+# column's norm; a column scaled by 1e-30 alone is no fault.
+NEAR = np.array([[1, 1], [0, 1e-30]])
 RANK_CASES = [  # A, the diagonal element named, and whether an exactly zero one is possible
     (np.ones((3, 2)), 2, True),
     (np.zeros((3, 2)), 1, False),
     (np.zeros((2, 3)), 1, False),
-    (np.r_[TINY, [[0, 0]]], 2, False),
-    (np.c_[TINY, [0, 0]], 2, False),
+    (np.r_[NEAR, [[0, 0]]], 2, False),
+    (np.c_[NEAR.T, [0, 0]], 2, False),
 ]
 
 
