@@ -5,10 +5,10 @@
 #include <complex>
 #include <cstddef>
 #include <limits>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <type_traits>
-#include <vector>
 
 #include "../Blas.hpp"
 #include "Operations.hpp"
@@ -79,12 +79,22 @@ bool contains_nan(const V* p, size_t count) {
   return false;
 }
 
-// Euclidean norm of count elements step apart, the parts divided by the
-// largest of them first so that no square overflows or underflows. NaN if
-// a part is NaN, infinity if one is infinite.
+// Euclidean norm of count elements step apart. When the plain sum of
+// squares overflows, or underflows far enough to lose digits, the parts are
+// divided by the largest of them first. NaN if a part is NaN, infinity if
+// one is infinite.
 template <class V>
 real_of<V> line_norm(const V* p, size_t count, size_t step) {
   using Real = real_of<V>;
+  Real sum = 0;
+  for (size_t j = 0; j < count; ++j) {
+    const Real re = std::real(p[j * step]), im = std::imag(p[j * step]);
+    sum += re * re + im * im;
+  }
+  const Real eps = std::numeric_limits<Real>::epsilon();
+  if (sum >= std::numeric_limits<Real>::min() / eps && sum <= std::numeric_limits<Real>::max()) {
+    return std::sqrt(sum);
+  }
   Real largest = 0;
   for (size_t j = 0; j < count; ++j) {
     largest =
@@ -93,7 +103,7 @@ real_of<V> line_norm(const V* p, size_t count, size_t step) {
   if (largest == 0 || std::isinf(largest)) {
     return largest;
   }
-  Real sum = 0;
+  sum = 0;
   for (size_t j = 0; j < count; ++j) {
     const Real re = std::real(p[j * step]) / largest, im = std::imag(p[j * step]) / largest;
     sum += re * re + im * im;
@@ -101,13 +111,50 @@ real_of<V> line_norm(const V* p, size_t count, size_t step) {
   return largest * std::sqrt(sum);
 }
 
+// 2 to the power of minus the exponent of the power of two nearest x,
+// kept a normal number.
 template <class Real>
-Real times_power_of_two(Real v, int exponent) {
-  return std::ldexp(v, exponent);
+Real nearest_power_of_two_inverse(Real x) {
+  int exponent = 0;
+  if (std::frexp(x, &exponent) < std::sqrt(Real(0.5))) {
+    --exponent;
+  }
+  constexpr int low = 1 - std::numeric_limits<Real>::max_exponent;
+  constexpr int high = 1 - std::numeric_limits<Real>::min_exponent;
+  return std::ldexp(Real(1), -std::min(std::max(exponent, low), high));
 }
-template <class Real>
-std::complex<Real> times_power_of_two(std::complex<Real> v, int exponent) {
-  return {std::ldexp(v.real(), exponent), std::ldexp(v.imag(), exponent)};
+
+// |re| + |im|: at least the magnitude, at most sqrt(2) times it.
+template <class V>
+real_of<V> magnitude_bound(V v) {
+  return std::abs(std::real(v)) + std::abs(std::imag(v));
+}
+
+// An upper bound on the 1-norm condition number of the upper or lower
+// triangular k x k matrix T (column-major, leading dimension k): ||T||_1
+// times ||M^-1||_1, where M has T's diagonal magnitudes and minus its
+// other magnitudes. M^-1 is nonnegative and bounds |T^-1| element by
+// element; its largest column sum is the largest element of the z solving
+// M^T z = (1, ..., 1), which column i of T gives as a sum of positive terms.
+// z takes k reals.
+template <class V>
+real_of<V> condition_bound(bool upper, size_t k, const V* T, real_of<V>* z) {
+  using Real = real_of<V>;
+  Real norm = 0, largest = 0;
+  for (size_t step = 0; step < k; ++step) {
+    const size_t i = upper ? step : k - 1 - step;
+    const V* column = T + i * k;
+    const Real pivot = std::abs(column[i]);
+    Real sum = 1, columnSum = pivot;
+    for (size_t j = upper ? 0 : i + 1; j < (upper ? i : k); ++j) {
+      sum += magnitude_bound(column[j]) * z[j];
+      columnSum += magnitude_bound(column[j]);
+    }
+    z[i] = sum / pivot;
+    norm = std::max(norm, columnSum);
+    largest = std::max(largest, z[i]);
+  }
+  return norm * largest;
 }
 
 // Refuses the triangular factor that ?gels leaves in A (R in the first n
@@ -118,10 +165,13 @@ std::complex<Real> times_power_of_two(std::complex<Real> v, int exponent) {
 // - a diagonal element of magnitude at most max(m, n) * eps times its
 //   line's norm makes A rank deficient to working precision;
 // - otherwise the factor with each line divided by the power of two nearest
-//   its norm (exactly, in the copy at factor, k x k) must have a reciprocal
-//   condition number of at least eps, which catches what the diagonal
-//   cannot show (the Kahan matrix).
-// work and extra are ?trcon's workspace. A stays as ?gels left it.
+//   its norm (in the copy at factor, k x k) must have a reciprocal condition
+//   number of at least eps by ?trcon's estimate, which catches what the
+//   diagonal cannot show (the Kahan matrix). A cheap upper bound on the
+//   condition number below 1/sqrt(eps) settles this without ?trcon, whose
+//   estimate never exceeds the condition number.
+// work (3k elements) and extra are ?trcon's workspace. A stays as ?gels
+// left it.
 template <class V>
 void refuse_ill_determined(blas_int m, blas_int n, const V* A, blas_int lda, V* factor, V* work,
                            trcon_extra<V>* extra) {
@@ -145,14 +195,16 @@ void refuse_ill_determined(blas_int m, blas_int n, const V* A, blas_int lda, V* 
           " of its triangular factor is negligible; A and x now hold the solver's partial "
           "results");
     }
-    int exponent = 0;
-    if (std::frexp(norm, &exponent) < std::sqrt(Real(0.5))) {
-      --exponent;
-    }
+    const Real scale = nearest_power_of_two_inverse(norm);
     V* copy = factor + i * copyNext;
     for (size_t j = 0; j <= i; ++j) {
-      copy[j * copyStep] = times_power_of_two(line[j * step], -exponent);
+      copy[j * copyStep] = line[j * step] * scale;
     }
+  }
+  // A complex array is an array of twice as many reals.
+  const Real bound = condition_bound(upper, k, factor, reinterpret_cast<Real*>(work));
+  if (bound * bound * eps <= 1) {
+    return;
   }
   Real rcond = 0;  // stays 0, and refuses, if ?trcon fails
   routine::trcon(upper ? 'U' : 'L', static_cast<blas_int>(k), factor,
@@ -193,12 +245,15 @@ void Operations::ls(const T& A, S& x) {
   V wanted = 0;
   detail::routine::gels(m, n, A.get(), lda, x.get(), ldb, &wanted, -1);
   const size_t k = static_cast<size_t>(std::min(m, n));
-  // ?gels needs at least k + max(k, 1) elements, ?trcon 3k.
+  // ?gels needs at least k + max(k, 1) elements, ?trcon 3k; the scaled
+  // factor follows them.
   const size_t lwork =
       std::max({static_cast<size_t>(std::real(wanted)), k + std::max<size_t>(k, 1), 3 * k});
-  std::vector<V> work(lwork), factor(k * k);
-  std::vector<detail::trcon_extra<V>> extra(k);
-  const lapack_int info = detail::routine::gels(m, n, A.get(), lda, x.get(), ldb, work.data(),
+  // Left uninitialised: the routines write before they read.
+  const std::unique_ptr<V[]> scratch(new V[lwork + k * k]);
+  const std::unique_ptr<detail::trcon_extra<V>[]> extra(new detail::trcon_extra<V>[k]);
+  V* const work = scratch.get();
+  const lapack_int info = detail::routine::gels(m, n, A.get(), lda, x.get(), ldb, work,
                                                 detail::to_blas_int("ls", lwork));
   if (info < 0) {
     throw std::runtime_error("In ls, the solver rejected its argument " + std::to_string(-info));
@@ -209,7 +264,7 @@ void Operations::ls(const T& A, S& x) {
                              " of its triangular factor is zero; A and x now hold the solver's "
                              "partial results");
   }
-  detail::refuse_ill_determined(m, n, A.get(), lda, factor.data(), work.data(), extra.data());
+  detail::refuse_ill_determined(m, n, A.get(), lda, work + lwork, work, extra.get());
 }
 
 }  // namespace Algorithms
