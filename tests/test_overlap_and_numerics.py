@@ -233,12 +233,16 @@ def kahan(n, kind, theta=1.3):
 
 @pytest.mark.parametrize("kind", KINDS)
 @pytest.mark.parametrize("n", [60, 200])
-def test_ls_refuses_kahan(n, kind, rng):
-    k, b = kahan(n, kind), random_array(kind, n, rng)
-    A, x = Operand(kind, "mat", k.flatten("F"), (n, n)).obj, Operand(kind, "vec", b).obj
+@pytest.mark.parametrize("wide", [False, True])
+def test_ls_refuses_kahan(wide, n, kind, rng):
+    # Wide: its transpose and a zero column, whose factor L is that transpose.
+    k = np.c_[kahan(n, kind).T, np.zeros(n)] if wide else kahan(n, kind)
+    b = np.r_[random_array(kind, n, rng), 0].astype(DTYPES[kind])
+    A, x = Operand(kind, "mat", k.flatten("F"), k.shape).obj, Operand(kind, "vec", b).obj
     if kind in "dz" and n == 60:  # well within double precision
         vexa.ls(A, x)
-        np.testing.assert_allclose(flat(x, kind), np.linalg.solve(k, b), 1e-6, 0)
+        want = np.linalg.lstsq(k, b[:n], rcond=None)[0]
+        np.testing.assert_allclose(flat(x, kind)[: k.shape[1]], want, 1e-6, 1e-12)
         return
     fails(RuntimeError, SINGULAR, vexa.ls, A, x)
     # The scaled factor was a copy: A is as ?gels left it, which here is the matrix itself.
