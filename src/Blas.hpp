@@ -1,7 +1,7 @@
 #pragma once
 
 // The one place that knows which CBLAS/LAPACKE the build links. The core
-// always calls the standard names (cblas_dgemm, LAPACKE_zgels, ...); with
+// always calls the standard names (cblas_dgemm, LAPACKE_zgels_work, ...); with
 // the scipy-openblas32 wheel, whose symbols carry a "scipy_" prefix, those
 // names are mapped here.
 
@@ -51,10 +51,14 @@
 #define cblas_dgemm VEXA_PREFIXED(cblas_dgemm)
 #define cblas_cgemm VEXA_PREFIXED(cblas_cgemm)
 #define cblas_zgemm VEXA_PREFIXED(cblas_zgemm)
-#define LAPACKE_sgels VEXA_PREFIXED(LAPACKE_sgels)
-#define LAPACKE_dgels VEXA_PREFIXED(LAPACKE_dgels)
-#define LAPACKE_cgels VEXA_PREFIXED(LAPACKE_cgels)
-#define LAPACKE_zgels VEXA_PREFIXED(LAPACKE_zgels)
+#define LAPACKE_sgels_work VEXA_PREFIXED(LAPACKE_sgels_work)
+#define LAPACKE_dgels_work VEXA_PREFIXED(LAPACKE_dgels_work)
+#define LAPACKE_cgels_work VEXA_PREFIXED(LAPACKE_cgels_work)
+#define LAPACKE_zgels_work VEXA_PREFIXED(LAPACKE_zgels_work)
+#define LAPACKE_strcon_work VEXA_PREFIXED(LAPACKE_strcon_work)
+#define LAPACKE_dtrcon_work VEXA_PREFIXED(LAPACKE_dtrcon_work)
+#define LAPACKE_ctrcon_work VEXA_PREFIXED(LAPACKE_ctrcon_work)
+#define LAPACKE_ztrcon_work VEXA_PREFIXED(LAPACKE_ztrcon_work)
 #endif
 
 namespace Algorithms {

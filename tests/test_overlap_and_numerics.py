@@ -1,11 +1,25 @@
-"""Operands sharing elements, least squares on rank-deficient or NaN input, a zero b in the
-products, scaling by zero next to NaN, infinities under a real-valued complex factor, and the
-text of a matrix without columns."""
+"""Operands sharing elements, least squares on rank-deficient, ill-conditioned, rescaled or NaN
+input, a zero b in the products, scaling by zero next to NaN, infinities under a real-valued complex
+factor, and the text of a matrix without columns."""
+
+import os
+import subprocess
+import sys
 
 import numpy as np
 import pytest
 import vexa
-from conftest import CONTAINERS, KINDS, RTOL, Operand, fails, flat, random_array, vexa_class
+from conftest import (
+    CONTAINERS,
+    DTYPES,
+    KINDS,
+    RTOL,
+    Operand,
+    fails,
+    flat,
+    random_array,
+    vexa_class,
+)
 
 CALLERS = (lambda f: f, lambda f: f.__self__)  # the fast front and the overload chain behind it
 FACTOR = {"s": -1.25, "d": -1.25, "c": 1.5 - 0.5j, "z": 1.5 - 0.5j}
@@ -130,13 +144,15 @@ NEGLIGIBLE += (
 )
 ZERO = "In ls, matrix A does not have full rank: diagonal element {} of its triangular factor is "
 ZERO += "zero; A and x now hold the solver's partial results"
-TINY = np.diag([1, 1e-30])  # its factor is itself: no rotation is needed, nothing rounds
+# Its factor is itself (no rotation is needed, nothing rounds) and the second pivot is 1e-30 of its
+# column's norm; a column scaled by 1e-30 alone is no fault.
+NEAR = np.array([[1, 1], [0, 1e-30]])
 RANK_CASES = [  # A, the diagonal element named, and whether an exactly zero one is possible
     (np.ones((3, 2)), 2, True),
     (np.zeros((3, 2)), 1, False),
     (np.zeros((2, 3)), 1, False),
-    (np.r_[TINY, [[0, 0]]], 2, False),
-    (np.c_[TINY, [0, 0]], 2, False),
+    (np.r_[NEAR, [[0, 0]]], 2, False),
+    (np.c_[NEAR.T, [0, 0]], 2, False),
 ]
 
 
@@ -152,9 +168,92 @@ def test_ls_numerically_singular(a, element, may_be_zero, kind):
     assert str(info.value) in allowed
 
 
+SINGULAR = "In ls, matrix A is singular to working precision: its column-scaled triangular factor"
+SINGULAR += (
+    " has a reciprocal condition number below machine epsilon; A and x now hold the solver's"
+)
+SINGULAR += " partial results"
+SCALES = 10.0 ** np.arange(-3, 4)
+WIDE = np.array([1e-150, 1, 1e150])
+
+
+def fit_cases():
+    """(kind, matrix, column factors, whether ls must refuse it): polynomial fits on t = 0..20 with
+    t in other units (column j times scale**j), and in double a matrix with columns of norms 1e-150,
+    1 and 1e150. Complex kinds also turn column j by a phase, which keeps every condition number."""
+    cases, t = [], np.arange(21.0)
+    for kind in KINDS:
+        phase = np.exp(1j * np.pi / 4) if kind in "cz" else 1
+        for degree in (2, 5, 10):
+            powers = np.arange(degree + 1)
+            factors = [(scale * phase) ** powers for scale in SCALES]
+            # In single precision a degree-10 fit has no correct digit, whatever the units.
+            refuse = degree == 10 and kind in "sc"
+            cases.append((kind, np.vander(t, degree + 1, increasing=True), factors, refuse))
+        if kind in "dz":
+            cases.append((kind, np.eye(6, 3) + np.arange(18.0).reshape(6, 3) / 17, [WIDE], False))
+    return cases
+
+
+@pytest.mark.parametrize("kind, a, factors, refuse", fit_cases())
+def test_ls_verdict_does_not_depend_on_units(kind, a, factors, refuse, rng):
+    # Data the model nearly fits, so that the bound below says something for degree 10.
+    y = (a @ random_array(kind, a.shape[1], rng)).astype(DTYPES[kind])
+    oracle, residual = np.linalg.lstsq(a, y.astype(complex), rcond=None)[:2]  # in the units of a
+    norms, scaled = np.linalg.norm(a, axis=0), np.linalg.cond(a / np.linalg.norm(a, axis=0))
+    # The perturbation bound of least squares, in the norm of the column-scaled problem.
+    rho = np.sqrt(residual.sum()) / np.linalg.norm(y)
+    bound = 10 * np.finfo(DTYPES[kind]).eps * scaled * (1 + scaled * rho)
+    for factor in factors:
+        if np.max(np.abs(a * factor)) > np.finfo(DTYPES[kind]).max:
+            continue  # beyond the range of single precision
+        values = (a * factor).astype(DTYPES[kind])
+        A = Operand(kind, "mat", values.flatten("F"), a.shape).obj
+        x = Operand(kind, "vec", y).obj
+        if refuse:
+            fails(RuntimeError, None, vexa.ls, A, x)
+            continue
+        vexa.ls(A, x)
+        # Back in the units of a, the solution is the same, to the accuracy its condition allows.
+        got = flat(x, kind)[: a.shape[1]] * factor
+        assert np.linalg.norm((got - oracle) * norms) <= bound * np.linalg.norm(oracle * norms)
+
+
+def kahan(n, kind, theta=1.3):
+    """The Kahan matrix: upper triangular, every pivot far from its column's norm, nearly
+    singular. Complex kinds turn it by a diagonal unitary similarity: the same singular values,
+    and a real diagonal, so that ?gels leaves it exactly as it is."""
+    s, c = np.sin(theta), np.cos(theta)
+    k = np.diag(s ** np.arange(n)) @ (np.eye(n) - c * np.triu(np.ones((n, n)), 1))
+    if kind in "cz":
+        turn = np.exp(1j * np.subtract.outer(np.arange(n), np.arange(n)))
+        k = np.where(np.eye(n) == 1, k, k * turn)
+    return k.astype(DTYPES[kind])
+
+
 @pytest.mark.parametrize("kind", KINDS)
-def test_ls_nan_checks_what_the_solver_reads(kind, rng):
-    a, b = random_array(kind, (3, 2), rng) + np.eye(3, 2), random_array(kind, 4, rng)
+@pytest.mark.parametrize("n", [60, 200])
+@pytest.mark.parametrize("wide", [False, True])
+def test_ls_refuses_kahan(wide, n, kind, rng):
+    # Wide: its transpose and a zero column, whose factor L is that transpose.
+    k = np.c_[kahan(n, kind).T, np.zeros(n)] if wide else kahan(n, kind)
+    b = np.r_[random_array(kind, n, rng), 0].astype(DTYPES[kind])
+    A, x = Operand(kind, "mat", k.flatten("F"), k.shape).obj, Operand(kind, "vec", b).obj
+    if kind in "dz" and n == 60:  # well within double precision
+        vexa.ls(A, x)
+        want = np.linalg.lstsq(k, b[:n], rcond=None)[0]
+        np.testing.assert_allclose(flat(x, kind)[: k.shape[1]], want, 1e-6, 1e-12)
+        return
+    fails(RuntimeError, SINGULAR, vexa.ls, A, x)
+    # The scaled factor was a copy: A is as ?gels left it, which here is the matrix itself.
+    np.testing.assert_array_equal(flat(A, kind), k.flatten("F"))
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("shape", [(3, 2), (2, 3)])
+def test_ls_nan_checks_what_the_solver_reads(shape, kind, rng):
+    m, n = shape
+    a, b = random_array(kind, shape, rng) + np.eye(*shape), random_array(kind, 4, rng)
     # NaN in both reports A; a NaN imaginary part counts as NaN.
     spoilt = [(np.nan, np.nan, "matrix A contains NaN")]
     if kind in "cz":
@@ -162,15 +261,32 @@ def test_ls_nan_checks_what_the_solver_reads(kind, rng):
         spoilt.append((None, complex(np.nan, 1), "vector x contains NaN"))
     for in_a, in_b, message in spoilt:
         aa, bb = a.copy(), b.copy()
-        aa[2, 1] = aa[2, 1] if in_a is None else in_a
-        bb[0] = bb[0] if in_b is None else in_b
-        A, x = Operand(kind, "mat", aa.flatten("F"), (3, 2)).obj, Operand(kind, "vec", bb).obj
+        aa[1, 1] = aa[1, 1] if in_a is None else in_a
+        bb[m - 1] = bb[m - 1] if in_b is None else in_b
+        A, x = Operand(kind, "mat", aa.flatten("F"), shape).obj, Operand(kind, "vec", bb).obj
         refused(f"In ls, {message}", [A, x], kind, vexa.ls, A, x)
-    # Past the max(m, n) elements the solver reads, NaN is no concern of ls.
-    b[3] = np.nan
-    A, x = Operand(kind, "mat", a.flatten("F"), (3, 2)).obj, Operand(kind, "vec", b).obj
+    # Past b = x[0:m], NaN is no concern of ls: x[m:n] only receives the solution, and the
+    # solver never reads beyond max(m, n) elements.
+    b[m:] = np.nan
+    A, x = Operand(kind, "mat", a.flatten("F"), shape).obj, Operand(kind, "vec", b).obj
     vexa.ls(A, x)
+    solution = np.linalg.lstsq(a, b[:m], rcond=None)[0]
+    np.testing.assert_allclose(flat(x, kind)[:n], solution, 100 * RTOL[kind], 100 * RTOL[kind])
     assert np.isnan(x[3])
+
+
+def test_ls_nan_checks_without_lapacke_nancheck():
+    # LAPACKE_NANCHECK=0 turns off LAPACKE's own scan, read once per process: the NaN test
+    # runs again in a child process that has it.
+    test = f"{__file__}::test_ls_nan_checks_what_the_solver_reads"
+    child = subprocess.run(
+        [sys.executable, "-m", "pytest", "-q", "-p", "no:cacheprovider", test],
+        env={**os.environ, "LAPACKE_NANCHECK": "0"},
+        capture_output=True,
+        text=True,
+        timeout=300,
+    )
+    assert child.returncode == 0, child.stdout + child.stderr
 
 
 @pytest.mark.parametrize("kind", KINDS)
