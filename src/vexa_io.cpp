@@ -426,6 +426,23 @@ int checked_class(const char* name, const Py_buffer& view, int wanted) {
   return made;
 }
 
+// The container that make(hana type) gives for the class checked_class
+// finds for the buffer (a vector or a matrix, never a view), or nullptr
+// with the error set.
+template <class Make>
+PyObject* make_checked(const char* name, const Py_buffer& view, int wanted, Make&& make) {
+  const int made = checked_class(name, view, wanted);
+  PyObject* result = nullptr;
+  if (made >= 0) {
+    with_container(made, [&](auto container) {
+      if constexpr (!is_view<typename decltype(container)::type>) {
+        result = make(container);
+      }
+    });
+  }
+  return result;
+}
+
 PyObject* from_buffer(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   int wanted = -1;
   if (!parse_conversion("from_buffer", args, nargs, wanted)) {
@@ -436,17 +453,9 @@ PyObject* from_buffer(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
   if (PyObject_GetBuffer(args[0], &view, PyBUF_RECORDS_RO) != 0) {
     return nullptr;
   }
-  const int made = checked_class("from_buffer", view, wanted);
-  PyObject* result = nullptr;
-  if (made >= 0) {
-    with_container(made, [&](auto container) {
-      using C = typename decltype(container)::type;
-      if constexpr (!is_view<C>) {
-        result = copy_in<C>(view);
-      }
-    });
-  }
-  return result;
+  return make_checked("from_buffer", view, wanted, [&](auto container) {
+    return copy_in<typename decltype(container)::type>(view);
+  });
 }
 
 // A container over the buffer that lease holds, after the checks of its
@@ -517,17 +526,9 @@ PyObject* wrap(PyObject*, PyObject* const* args, Py_ssize_t nargs) {
     }
     return nullptr;
   }
-  const int made = checked_class("wrap", lease->view, wanted);
-  PyObject* result = nullptr;
-  if (made >= 0) {
-    with_container(made, [&](auto container) {
-      using C = typename decltype(container)::type;
-      if constexpr (!is_view<C>) {
-        result = share_in<C>(lease);
-      }
-    });
-  }
-  return result;
+  return make_checked("wrap", lease->view, wanted, [&](auto container) {
+    return share_in<typename decltype(container)::type>(lease);
+  });
 }
 
 // What the reducer of a pickled or copied container passes on: a share of
