@@ -71,9 +71,12 @@ struct SharedElements {
 
 PyTypeObject* sharedElementsType = nullptr;
 
-void release_shared_elements(PyObject* obj) {
+// The deallocator of the objects that hold a share of a container's
+// elements (SharedElements, PickledElements): the share goes with them.
+template <class Holder>
+void release_elements(PyObject* obj) {
   PyTypeObject* type = Py_TYPE(obj);
-  reinterpret_cast<SharedElements*>(obj)->elements.~shared_ptr();
+  reinterpret_cast<Holder*>(obj)->elements.~shared_ptr();
   type->tp_free(obj);
   Py_DECREF(type);
 }
@@ -124,7 +127,7 @@ PyMethodDef sharedElementsMethods[] = {{"__reduce_ex__", &refuse_reduce, METH_O,
                                        {nullptr, nullptr, 0, nullptr}};
 
 PyType_Slot sharedElementsSlots[] = {
-    {Py_tp_dealloc, reinterpret_cast<void*>(&release_shared_elements)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&release_elements<SharedElements>)},
     {Py_bf_getbuffer, reinterpret_cast<void*>(&get_buffer)},
     {Py_tp_methods, sharedElementsMethods},
     {0, nullptr}};
@@ -549,13 +552,6 @@ struct PickledElements {
 PyTypeObject* pickledElementsType = nullptr;
 PyObject* restoreFunction = nullptr;
 
-void release_pickled_elements(PyObject* obj) {
-  PyTypeObject* type = Py_TYPE(obj);
-  reinterpret_cast<PickledElements*>(obj)->elements.~shared_ptr();
-  type->tp_free(obj);
-  Py_DECREF(type);
-}
-
 int get_pickled_buffer(PyObject* obj, Py_buffer* view, int flags) {
   auto* self = reinterpret_cast<PickledElements*>(obj);
   return PyBuffer_FillInfo(view, obj, self->elements.get(), self->len, 0, flags);
@@ -587,7 +583,7 @@ PyMethodDef pickledElementsMethods[] = {
     {nullptr, nullptr, 0, nullptr}};
 
 PyType_Slot pickledElementsSlots[] = {
-    {Py_tp_dealloc, reinterpret_cast<void*>(&release_pickled_elements)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&release_elements<PickledElements>)},
     {Py_bf_getbuffer, reinterpret_cast<void*>(&get_pickled_buffer)},
     {Py_tp_methods, pickledElementsMethods},
     {0, nullptr}};
