@@ -55,6 +55,32 @@ std::string classNames;
 std::string madeNames;
 std::string formatCodes;
 
+// Calls f with the hana type of the container whose class has the given
+// position in the class table.
+template <class F>
+void with_container(int index, F&& f) {
+  for_each_container([&](auto container) {
+    if (class_index<typename decltype(container)::type>() == static_cast<std::size_t>(index)) {
+      f(container);
+    }
+  });
+}
+
+// What f gives for the hana type of obj's container class; TypeError for
+// an object that is not a vexa container, naming the function that refuses.
+template <class F>
+PyObject* on_container(const char* name, PyObject* obj, F&& f) {
+  const int index = class_of(obj);
+  if (index < 0) {
+    PyErr_Format(PyExc_TypeError, "%s() takes a vexa container (%s), not %s", name,
+                 classNames.c_str(), Py_TYPE(obj)->tp_name);
+    return nullptr;
+  }
+  PyObject* result = nullptr;
+  with_container(index, [&](auto container) { result = f(container); });
+  return result;
+}
+
 // The exporter behind every memoryview that asbuffer returns: a share of a
 // container's storage, aliased to its first element, and the layout that
 // the buffer describes.
@@ -182,20 +208,9 @@ PyObject* lend(PyObject* obj) {
 }
 
 PyObject* asbuffer(PyObject*, PyObject* obj) {
-  const int index = class_of(obj);
-  if (index < 0) {
-    PyErr_Format(PyExc_TypeError, "asbuffer() takes a vexa container (%s), not %s",
-                 classNames.c_str(), Py_TYPE(obj)->tp_name);
-    return nullptr;
-  }
-  PyObject* result = nullptr;
-  for_each_container([&](auto container) {
-    using C = typename decltype(container)::type;
-    if (class_index<C>() == static_cast<std::size_t>(index)) {
-      result = lend<C>(obj);
-    }
+  return on_container("asbuffer", obj, [&](auto container) {
+    return lend<typename decltype(container)::type>(obj);
   });
-  return result;
 }
 
 // Copies a rows x cols array of T, at byte strides of either sign, into
@@ -281,17 +296,6 @@ int class_made(const Py_buffer& view) {
     }
   });
   return index;
-}
-
-// Calls f with the hana type of the container whose class has the given
-// position in the class table.
-template <class F>
-void with_container(int index, F&& f) {
-  for_each_container([&](auto container) {
-    if (class_index<typename decltype(container)::type>() == static_cast<std::size_t>(index)) {
-      f(container);
-    }
-  });
 }
 
 // A buffer borrowed from its exporter and released on every path: when
@@ -624,16 +628,9 @@ PyObject* reduce_as(PyObject* obj) {
 
 // The copyreg reducer of every container class, which vexa registers.
 PyObject* reduce(PyObject*, PyObject* obj) {
-  const int index = class_of(obj);
-  if (index < 0) {
-    PyErr_Format(PyExc_TypeError, "_reduce() takes a vexa container (%s), not %s",
-                 classNames.c_str(), Py_TYPE(obj)->tp_name);
-    return nullptr;
-  }
-  PyObject* result = nullptr;
-  with_container(
-      index, [&](auto container) { result = reduce_as<typename decltype(container)::type>(obj); });
-  return result;
+  return on_container("_reduce", obj, [&](auto container) {
+    return reduce_as<typename decltype(container)::type>(obj);
+  });
 }
 
 // A container of class C restored from its extents and its elements. A view
