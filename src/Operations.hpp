@@ -4,6 +4,7 @@
 #include "Operations/axpy.hpp"
 #include "Operations/copy.hpp"
 #include "Operations/dot.hpp"
+#include "Operations/errors.hpp"
 #include "Operations/gemm.hpp"
 #include "Operations/gemv.hpp"
 #include "Operations/ls.hpp"

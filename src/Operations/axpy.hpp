@@ -11,17 +11,19 @@ namespace Algorithms {
 namespace detail {
 namespace routine {
 
-inline void axpy(blas_int n, float a, const float* x, float* y) { cblas_saxpy(n, a, x, 1, y, 1); }
+inline void axpy(blas_int n, float a, const float* x, float* y) {
+  VEXA_BLAS(cblas_saxpy)(n, a, x, 1, y, 1);
+}
 inline void axpy(blas_int n, double a, const double* x, double* y) {
-  cblas_daxpy(n, a, x, 1, y, 1);
+  VEXA_BLAS(cblas_daxpy)(n, a, x, 1, y, 1);
 }
 inline void complex_axpy(blas_int n, const std::complex<float>& a, const std::complex<float>* x,
                          std::complex<float>* y) {
-  cblas_caxpy(n, &a, x, 1, y, 1);
+  VEXA_BLAS(cblas_caxpy)(n, &a, x, 1, y, 1);
 }
 inline void complex_axpy(blas_int n, const std::complex<double>& a, const std::complex<double>* x,
                          std::complex<double>* y) {
-  cblas_zaxpy(n, &a, x, 1, y, 1);
+  VEXA_BLAS(cblas_zaxpy)(n, &a, x, 1, y, 1);
 }
 
 // As scal: a factor with no imaginary part adds part by part.

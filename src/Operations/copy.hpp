@@ -10,13 +10,13 @@ namespace Algorithms {
 namespace detail {
 namespace routine {
 
-inline void copy(blas_int n, const float* x, float* y) { cblas_scopy(n, x, 1, y, 1); }
-inline void copy(blas_int n, const double* x, double* y) { cblas_dcopy(n, x, 1, y, 1); }
+inline void copy(blas_int n, const float* x, float* y) { VEXA_BLAS(cblas_scopy)(n, x, 1, y, 1); }
+inline void copy(blas_int n, const double* x, double* y) { VEXA_BLAS(cblas_dcopy)(n, x, 1, y, 1); }
 inline void copy(blas_int n, const std::complex<float>* x, std::complex<float>* y) {
-  cblas_ccopy(n, x, 1, y, 1);
+  VEXA_BLAS(cblas_ccopy)(n, x, 1, y, 1);
 }
 inline void copy(blas_int n, const std::complex<double>* x, std::complex<double>* y) {
-  cblas_zcopy(n, x, 1, y, 1);
+  VEXA_BLAS(cblas_zcopy)(n, x, 1, y, 1);
 }
 
 }  // namespace routine

@@ -10,9 +10,11 @@ namespace Algorithms {
 namespace detail {
 namespace routine {
 
-inline float dotu(blas_int n, const float* x, const float* y) { return cblas_sdot(n, x, 1, y, 1); }
+inline float dotu(blas_int n, const float* x, const float* y) {
+  return VEXA_BLAS(cblas_sdot)(n, x, 1, y, 1);
+}
 inline double dotu(blas_int n, const double* x, const double* y) {
-  return cblas_ddot(n, x, 1, y, 1);
+  return VEXA_BLAS(cblas_ddot)(n, x, 1, y, 1);
 }
 // Complex results come back through a zeroed local, never as a returned
 // struct, whose calling convention differs between BLAS builds.
@@ -25,19 +27,19 @@ T complex_dot(Routine routine, blas_int n, const T* x, const T* y) {
 
 inline std::complex<float> dotu(blas_int n, const std::complex<float>* x,
                                 const std::complex<float>* y) {
-  return complex_dot(cblas_cdotu_sub, n, x, y);
+  return complex_dot(VEXA_BLAS(cblas_cdotu_sub), n, x, y);
 }
 inline std::complex<double> dotu(blas_int n, const std::complex<double>* x,
                                  const std::complex<double>* y) {
-  return complex_dot(cblas_zdotu_sub, n, x, y);
+  return complex_dot(VEXA_BLAS(cblas_zdotu_sub), n, x, y);
 }
 inline std::complex<float> dotc(blas_int n, const std::complex<float>* x,
                                 const std::complex<float>* y) {
-  return complex_dot(cblas_cdotc_sub, n, x, y);
+  return complex_dot(VEXA_BLAS(cblas_cdotc_sub), n, x, y);
 }
 inline std::complex<double> dotc(blas_int n, const std::complex<double>* x,
                                  const std::complex<double>* y) {
-  return complex_dot(cblas_zdotc_sub, n, x, y);
+  return complex_dot(VEXA_BLAS(cblas_zdotc_sub), n, x, y);
 }
 
 }  // namespace routine

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <complex>
-#include <string>
 
 #include "../Blas.hpp"
 #include "Operations.hpp"
 #include "checks.hpp"
+#include "errors.hpp"
 #include "scale.hpp"
 
 namespace Algorithms {
@@ -16,31 +16,41 @@ namespace routine {
 
 inline void gemv(blas_int m, blas_int n, float a, const float* A, blas_int lda, const float* x,
                  float b, float* y) {
-  cblas_sgemv(CblasColMajor, CblasNoTrans, m, n, a, A, lda, x, 1, b, y, 1);
+  VEXA_BLAS(cblas_sgemv)(CblasColMajor, CblasNoTrans, m, n, a, A, lda, x, 1, b, y, 1);
 }
 inline void gemv(blas_int m, blas_int n, const std::complex<float>& a, const std::complex<float>* A,
                  blas_int lda, const std::complex<float>* x, const std::complex<float>& b,
                  std::complex<float>* y) {
-  cblas_cgemv(CblasColMajor, CblasNoTrans, m, n, &a, A, lda, x, 1, &b, y, 1);
+  VEXA_BLAS(cblas_cgemv)(CblasColMajor, CblasNoTrans, m, n, &a, A, lda, x, 1, &b, y, 1);
 }
 inline void gemv(blas_int m, blas_int n, double a, const double* A, blas_int lda, const double* x,
                  double b, double* y) {
-  cblas_dgemv(CblasColMajor, CblasNoTrans, m, n, a, A, lda, x, 1, b, y, 1);
+  VEXA_BLAS(cblas_dgemv)(CblasColMajor, CblasNoTrans, m, n, a, A, lda, x, 1, b, y, 1);
 }
 inline void gemv(blas_int m, blas_int n, const std::complex<double>& a,
                  const std::complex<double>* A, blas_int lda, const std::complex<double>* x,
                  const std::complex<double>& b, std::complex<double>* y) {
-  cblas_zgemv(CblasColMajor, CblasNoTrans, m, n, &a, A, lda, x, 1, &b, y, 1);
+  VEXA_BLAS(cblas_zgemv)(CblasColMajor, CblasNoTrans, m, n, &a, A, lda, x, 1, &b, y, 1);
 }
 
 }  // namespace routine
 }  // namespace detail
 
+// y = aAx + by needs x as long as A is wide and y as long as A is tall.
+template <class T, class S, class R>
+void validate_gemv(const T& A, const S& x, R& y) {
+  constexpr const char* expression = "gemv expression y = aAx + by";
+  detail::check_extents(expression, detail::extent<1>("matrix A", A),
+                        detail::extent<0>("vector x", x));
+  detail::check_extents(expression, detail::extent<0>("matrix A", A),
+                        detail::extent<0>("vector y", y));
+}
+
 template <class T, class S, class R>
 R& Operations::gemv_named(const char* name, typename T::SampleType a, typename T::SampleType b,
                           const T& A, const S& x, R& y) {
   if constexpr (!is_matrix<T>::value) {
-    throw operand_type_error(std::string("In ") + name + ", operand A must be a matrix");
+    throw operand_type_error(detail::message(name, "operand A must be a matrix"));
   } else {
     validate_gemv(A, x, y);
     const blas_int m = detail::to_blas_int(name, A.template dim<0>());
@@ -49,8 +59,9 @@ R& Operations::gemv_named(const char* name, typename T::SampleType a, typename T
     detail::require_elements(name, "y", y.numel(), static_cast<size_t>(m));
     // The call reads A whole and the first n elements of x, and writes the
     // first m of y.
-    detail::refuse_shared(name, "vector y", y.get(), m, "matrix A", A.get(), A.numel());
-    detail::refuse_shared(name, "vector y", y.get(), m, "vector x", x.get(), n);
+    const auto written = detail::run("vector y", y.get(), static_cast<size_t>(m));
+    detail::refuse_shared(name, written, detail::run("matrix A", A.get(), A.numel()));
+    detail::refuse_shared(name, written, detail::run("vector x", x.get(), static_cast<size_t>(n)));
     if (n == 0) {
       // BLAS returns early on an empty product without applying b; the
       // result of a sum over no terms is b*y. A zero b overwrites y, NaN

@@ -6,13 +6,13 @@
 #include <cstddef>
 #include <limits>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <type_traits>
 
 #include "../Blas.hpp"
 #include "Operations.hpp"
 #include "checks.hpp"
+#include "errors.hpp"
 
 namespace Algorithms {
 namespace detail {
@@ -23,21 +23,21 @@ namespace routine {
 // With lwork -1 the call only writes the workspace size it wants to work[0].
 inline lapack_int gels(blas_int m, blas_int n, float* A, blas_int lda, float* b, blas_int ldb,
                        float* work, blas_int lwork) {
-  return LAPACKE_sgels_work(LAPACK_COL_MAJOR, 'N', m, n, 1, A, lda, b, ldb, work, lwork);
+  return VEXA_BLAS(LAPACKE_sgels_work)(LAPACK_COL_MAJOR, 'N', m, n, 1, A, lda, b, ldb, work, lwork);
 }
 inline lapack_int gels(blas_int m, blas_int n, double* A, blas_int lda, double* b, blas_int ldb,
                        double* work, blas_int lwork) {
-  return LAPACKE_dgels_work(LAPACK_COL_MAJOR, 'N', m, n, 1, A, lda, b, ldb, work, lwork);
+  return VEXA_BLAS(LAPACKE_dgels_work)(LAPACK_COL_MAJOR, 'N', m, n, 1, A, lda, b, ldb, work, lwork);
 }
 inline lapack_int gels(blas_int m, blas_int n, std::complex<float>* A, blas_int lda,
                        std::complex<float>* b, blas_int ldb, std::complex<float>* work,
                        blas_int lwork) {
-  return LAPACKE_cgels_work(LAPACK_COL_MAJOR, 'N', m, n, 1, A, lda, b, ldb, work, lwork);
+  return VEXA_BLAS(LAPACKE_cgels_work)(LAPACK_COL_MAJOR, 'N', m, n, 1, A, lda, b, ldb, work, lwork);
 }
 inline lapack_int gels(blas_int m, blas_int n, std::complex<double>* A, blas_int lda,
                        std::complex<double>* b, blas_int ldb, std::complex<double>* work,
                        blas_int lwork) {
-  return LAPACKE_zgels_work(LAPACK_COL_MAJOR, 'N', m, n, 1, A, lda, b, ldb, work, lwork);
+  return VEXA_BLAS(LAPACKE_zgels_work)(LAPACK_COL_MAJOR, 'N', m, n, 1, A, lda, b, ldb, work, lwork);
 }
 
 // Estimate of the reciprocal 1-norm condition number of the upper ('U') or
@@ -45,19 +45,23 @@ inline lapack_int gels(blas_int m, blas_int n, std::complex<double>* A, blas_int
 // holds n integers for the real kinds, n reals for the complex ones.
 inline lapack_int trcon(char uplo, blas_int n, const float* A, blas_int lda, float& rcond,
                         float* work, lapack_int* extra) {
-  return LAPACKE_strcon_work(LAPACK_COL_MAJOR, '1', uplo, 'N', n, A, lda, &rcond, work, extra);
+  return VEXA_BLAS(LAPACKE_strcon_work)(LAPACK_COL_MAJOR, '1', uplo, 'N', n, A, lda, &rcond, work,
+                                        extra);
 }
 inline lapack_int trcon(char uplo, blas_int n, const double* A, blas_int lda, double& rcond,
                         double* work, lapack_int* extra) {
-  return LAPACKE_dtrcon_work(LAPACK_COL_MAJOR, '1', uplo, 'N', n, A, lda, &rcond, work, extra);
+  return VEXA_BLAS(LAPACKE_dtrcon_work)(LAPACK_COL_MAJOR, '1', uplo, 'N', n, A, lda, &rcond, work,
+                                        extra);
 }
 inline lapack_int trcon(char uplo, blas_int n, const std::complex<float>* A, blas_int lda,
                         float& rcond, std::complex<float>* work, float* extra) {
-  return LAPACKE_ctrcon_work(LAPACK_COL_MAJOR, '1', uplo, 'N', n, A, lda, &rcond, work, extra);
+  return VEXA_BLAS(LAPACKE_ctrcon_work)(LAPACK_COL_MAJOR, '1', uplo, 'N', n, A, lda, &rcond, work,
+                                        extra);
 }
 inline lapack_int trcon(char uplo, blas_int n, const std::complex<double>* A, blas_int lda,
                         double& rcond, std::complex<double>* work, double* extra) {
-  return LAPACKE_ztrcon_work(LAPACK_COL_MAJOR, '1', uplo, 'N', n, A, lda, &rcond, work, extra);
+  return VEXA_BLAS(LAPACKE_ztrcon_work)(LAPACK_COL_MAJOR, '1', uplo, 'N', n, A, lda, &rcond, work,
+                                        extra);
 }
 
 }  // namespace routine
@@ -189,11 +193,11 @@ void refuse_ill_determined(blas_int m, blas_int n, const V* A, blas_int lda, V* 
     const V* line = A + i * next;
     const Real norm = line_norm(line, i + 1, step);
     if (!(std::abs(line[i * step]) > limit * norm)) {
-      throw std::runtime_error(
-          "In ls, matrix A does not have full rank to working precision: diagonal element " +
-          std::to_string(i + 1) +
-          " of its triangular factor is negligible; A and x now hold the solver's partial "
-          "results");
+      fail("ls",
+           "matrix A does not have full rank to working precision: diagonal element " +
+               std::to_string(i + 1) +
+               " of its triangular factor is negligible; A and x now hold the solver's partial "
+               "results");
     }
     const Real scale = nearest_power_of_two_inverse(norm);
     V* copy = factor + i * copyNext;
@@ -210,10 +214,10 @@ void refuse_ill_determined(blas_int m, blas_int n, const V* A, blas_int lda, V* 
   routine::trcon(upper ? 'U' : 'L', static_cast<blas_int>(k), factor,
                  leading_dimension(static_cast<blas_int>(k)), rcond, work, extra);
   if (!(rcond >= eps)) {
-    throw std::runtime_error(
-        "In ls, matrix A is singular to working precision: its column-scaled triangular factor "
-        "has a reciprocal condition number below machine epsilon; A and x now hold the solver's "
-        "partial results");
+    fail("ls",
+         "matrix A is singular to working precision: its column-scaled triangular factor "
+         "has a reciprocal condition number below machine epsilon; A and x now hold the solver's "
+         "partial results");
   }
 }
 
@@ -230,13 +234,14 @@ void Operations::ls(const T& A, S& x) {
   detail::require_elements("ls", "x", x.numel(), rows);
   const blas_int m = detail::to_blas_int("ls", A.template dim<0>());
   const blas_int n = detail::to_blas_int("ls", A.template dim<1>());
-  detail::refuse_shared("ls", "vector x", x.get(), rows, "matrix A", A.get(), A.numel());
+  detail::refuse_shared("ls", detail::run("vector x", x.get(), rows),
+                        detail::run("matrix A", A.get(), A.numel()));
   // Only b = x[0:m] is read; x[m:n] only receives the solution.
   if (detail::contains_nan(A.get(), A.numel())) {
-    throw std::runtime_error("In ls, matrix A contains NaN");
+    detail::fail("ls", "matrix A contains NaN");
   }
   if (detail::contains_nan(x.get(), static_cast<size_t>(m))) {
-    throw std::runtime_error("In ls, vector x contains NaN");
+    detail::fail("ls", "vector x contains NaN");
   }
   const blas_int lda = detail::leading_dimension(m);
   const blas_int ldb = detail::leading_dimension(std::max(m, n));
@@ -256,13 +261,13 @@ void Operations::ls(const T& A, S& x) {
   const lapack_int info = detail::routine::gels(m, n, A.get(), lda, x.get(), ldb, work,
                                                 detail::to_blas_int("ls", lwork));
   if (info < 0) {
-    throw std::runtime_error("In ls, the solver rejected its argument " + std::to_string(-info));
+    detail::fail("ls", "the solver rejected its argument " + std::to_string(-info));
   }
   if (info > 0) {
-    throw std::runtime_error("In ls, matrix A does not have full rank: diagonal element " +
-                             std::to_string(info) +
-                             " of its triangular factor is zero; A and x now hold the solver's "
-                             "partial results");
+    detail::fail("ls", "matrix A does not have full rank: diagonal element " +
+                           std::to_string(info) +
+                           " of its triangular factor is zero; A and x now hold the solver's "
+                           "partial results");
   }
   detail::refuse_ill_determined(m, n, A.get(), lda, work + lwork, work, extra.get());
 }

@@ -10,13 +10,13 @@ namespace Algorithms {
 namespace detail {
 namespace routine {
 
-inline void scal(blas_int n, float s, float* x) { cblas_sscal(n, s, x, 1); }
-inline void scal(blas_int n, double s, double* x) { cblas_dscal(n, s, x, 1); }
+inline void scal(blas_int n, float s, float* x) { VEXA_BLAS(cblas_sscal)(n, s, x, 1); }
+inline void scal(blas_int n, double s, double* x) { VEXA_BLAS(cblas_dscal)(n, s, x, 1); }
 inline void complex_scal(blas_int n, const std::complex<float>& s, std::complex<float>* x) {
-  cblas_cscal(n, &s, x, 1);
+  VEXA_BLAS(cblas_cscal)(n, &s, x, 1);
 }
 inline void complex_scal(blas_int n, const std::complex<double>& s, std::complex<double>* x) {
-  cblas_zscal(n, &s, x, 1);
+  VEXA_BLAS(cblas_zscal)(n, &s, x, 1);
 }
 
 // The parts of complex elements, each real part before its imaginary part.

@@ -10,13 +10,13 @@ namespace Algorithms {
 namespace detail {
 namespace routine {
 
-inline void swap(blas_int n, float* x, float* y) { cblas_sswap(n, x, 1, y, 1); }
-inline void swap(blas_int n, double* x, double* y) { cblas_dswap(n, x, 1, y, 1); }
+inline void swap(blas_int n, float* x, float* y) { VEXA_BLAS(cblas_sswap)(n, x, 1, y, 1); }
+inline void swap(blas_int n, double* x, double* y) { VEXA_BLAS(cblas_dswap)(n, x, 1, y, 1); }
 inline void swap(blas_int n, std::complex<float>* x, std::complex<float>* y) {
-  cblas_cswap(n, x, 1, y, 1);
+  VEXA_BLAS(cblas_cswap)(n, x, 1, y, 1);
 }
 inline void swap(blas_int n, std::complex<double>* x, std::complex<double>* y) {
-  cblas_zswap(n, x, 1, y, 1);
+  VEXA_BLAS(cblas_zswap)(n, x, 1, y, 1);
 }
 
 }  // namespace routine
