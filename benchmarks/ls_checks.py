@@ -47,15 +47,16 @@ def cost():
     for m, n in SHAPES:
         for kind in "sdcz":
             made, a, b = problem(kind, m, n)
-            vexa_ns = {**made, "f": vexa.ls, "cp": vexa.copy}
+            vexa_ns = {**made, "function": vexa.ls, "copy": vexa.copy}
             gels = getattr(lapack, kind + "gels")
             lwork = int(getattr(lapack, kind + "gels_lwork")(m, n, 1)[0].real)
-            af, bf = a.copy(order="F"), b.copy()
-            scipy_ns = {"g": gels, "a": a, "b": b, "af": af, "bf": bf, "lw": lwork}
+            scipy_ns = {"routine": gels, "A0": a, "b0": b, "lwork": lwork}
+            scipy_ns.update(A=a.copy(order="F"), x=b.copy())
             stmts = [
-                ("cp(A0, A); cp(b0, x); f(A, x)", vexa_ns),
+                ("copy(A0, A); copy(b0, x); function(A, x)", vexa_ns),
                 (
-                    "af[:] = a; bf[:] = b; g(af, bf, lwork=lw, overwrite_a=1, overwrite_b=1)",
+                    "A[:] = A0; x[:] = b0; "
+                    "routine(A, x, lwork=lwork, overwrite_a=1, overwrite_b=1)",
                     scipy_ns,
                 ),
             ]
@@ -63,8 +64,8 @@ def cost():
             best = [float("inf")] * 2
             for _ in range(15):  # interleaved, so both see the same machine load
                 for i, (stmt, ns) in enumerate(stmts):
-                    t = min(timeit.repeat(stmt, globals=ns, number=number, repeat=3)) / number
-                    best[i] = min(best[i], t)
+                    runs = timeit.repeat(stmt, globals=ns, number=number, repeat=3)
+                    best[i] = min(best[i], min(runs) / number)
             print(
                 f"{m}x{n:<6} {kind:>4} {best[0] * 1e6:8.2f} {best[1] * 1e6:9.2f}"
                 f" {best[0] / best[1]:11.3f}"
@@ -108,24 +109,24 @@ def margins_of(kind, a):
         verdict = "solved"
     except RuntimeError as error:
         verdict = "refused: " + ("rank" if "full rank" in str(error) else "condition")
-    k, upper = min(m, n), m >= n
-    f = np.asarray(vexa_io.asbuffer(A))
-    scaled, ratio = scaled_factor(f[:k, :k], upper)
+    size, upper = min(m, n), m >= n
+    factor = np.asarray(vexa_io.asbuffer(A))
+    scaled, ratio = scaled_factor(factor[:size, :size], upper)
     eps = np.finfo(DTYPES[kind]).eps
     rcond, _ = getattr(lapack, kind + "trcon")(scaled, norm="1", uplo="U" if upper else "L")
     return verdict, ratio / (max(m, n) * eps), rcond / eps
 
 
 def kahan(n, theta=1.3):
-    s, c = np.sin(theta), np.cos(theta)
-    return np.diag(s ** np.arange(n)) @ (np.eye(n) - c * np.triu(np.ones((n, n)), 1))
+    sine, cosine = np.sin(theta), np.cos(theta)
+    return np.diag(sine ** np.arange(n)) @ (np.eye(n) - cosine * np.triu(np.ones((n, n)), 1))
 
 
 def margins():
-    t = np.arange(21.0)
+    points = np.arange(21.0)
     cases = [
-        (f"degree {d}, x*{scale:g}", np.vander(t * scale, d + 1, increasing=True))
-        for d in (2, 5, 10)
+        (f"degree {degree}, x*{scale:g}", np.vander(points * scale, degree + 1, increasing=True))
+        for degree in (2, 5, 10)
         for scale in (1e-3, 1.0, 1e3)
     ]
     cases += [("Kahan 60", kahan(60)), ("Kahan 200", kahan(200))]

@@ -18,6 +18,7 @@ import re
 import subprocess
 import sys
 import tempfile
+from dataclasses import dataclass
 from pathlib import Path
 
 RESULTS = Path(__file__).resolve().parent / "results"
@@ -26,7 +27,11 @@ MARKS = r"""
 void zero(void) { CALLGRIND_ZERO_STATS; }
 void dump(const char* label) { CALLGRIND_DUMP_STATS_AT(label); }
 """
-STATEMENTS = {"axpy": "f(a, x, y)", "gemv": "f(a, b, A, x, y)", "__setitem__": "x[3] = a"}
+STATEMENTS = {
+    "axpy": "function(alpha, x, y)",
+    "gemv": "function(alpha, beta, A, x, y)",
+    "__setitem__": "x[3] = alpha",
+}
 # Coefficient types, by how close to the kind's own type their limit is. Values 2 and -1 keep
 # repeated in-place updates bounded and avoid the BLAS shortcuts for 0 and 1.
 NEAR, OTHER = 1.15, 1.5
@@ -66,22 +71,25 @@ def child(calls, marks):
     import vexa
 
     lib, make = ctypes.CDLL(marks), makers()
-    empty, convert = loop("pass"), loop("f(a)")
+    empty, convert = loop("pass"), loop("function(alpha)")
     lib.zero()  # ctypes prepares each function on its first call
     lib.dump(b"warm-up")
-    for g in (float, complex):  # the conversion of a value of the type itself
-        measure(lib, calls, f"reference {g.__name__}", convert, empty, (g, g(2), 0, 0, 0, 0))
+    for own in (float, complex):  # the conversion of a value of the type itself
+        label = f"reference {own.__name__}"
+        measure(lib, calls, label, convert, empty, (own, own(2), 0, 0, 0, 0))
     for function, statement in STATEMENTS.items():
         body = loop(statement)
         for kind in "sdcz":
-            f = getattr(vexa, function, None)
+            call = getattr(vexa, function, None)
             x, y, A = vexa_operands(vexa, kind)
-            for name in [OWN[kind], *(t for t in TYPES if kind in TYPES[t][1])]:
-                a, b = make[name](2), make[name](-1)
-                g = complex if kind in "cz" and name in ("complex", *COMPLEX_CONVERSION) else float
+            for name in [OWN[kind], *(other for other in TYPES if kind in TYPES[other][1])]:
+                alpha, beta = make[name](2), make[name](-1)
+                complex_way = kind in "cz" and name in ("complex", *COMPLEX_CONVERSION)
+                conversion = complex if complex_way else float
                 label = f"{function} {kind} {name}"
-                measure(lib, calls, label, body, empty, (f, a, b, x, y, A))
-                measure(lib, calls, g.__name__, convert, empty, (g, a, b, x, y, A))
+                measure(lib, calls, label, body, empty, (call, alpha, beta, x, y, A))
+                args = (conversion, alpha, beta, x, y, A)
+                measure(lib, calls, conversion.__name__, convert, empty, args)
 
 
 def measure(lib, calls, label, run, empty, args):
@@ -94,7 +102,8 @@ def measure(lib, calls, label, run, empty, args):
 
 
 def loop(statement):
-    source = f"def run(r, f, a, b, x, y, A):\n    for _ in r:\n        {statement}\n"
+    header = "def run(turns, function, alpha, beta, x, y, A):"
+    source = f"{header}\n    for _ in turns:\n        {statement}\n"
     space = {}
     exec(source, space)  # noqa: S102 (fixed statements)
     return space["run"]
@@ -108,6 +117,22 @@ def vexa_operands(vexa, kind):
         for j in range(8):
             A[i, j] = 1.0 / (1 + i + j)
     return x, y, A
+
+
+@dataclass
+class Row:
+    """One coefficient type in one function and kind, a row of scalars.md."""
+
+    function: str
+    kind: str
+    coefficient: str
+    instructions: float
+    own_type: float  # the instructions with the kind's own type
+    ratio: float
+    limit: float
+    result: str
+    conversion: float  # the value's own conversion, beyond that of the kind's own type
+    without_conversion: float  # the ratio of what remains
 
 
 def counts(out_dir):
@@ -139,21 +164,33 @@ def parent(calls, out):
     ]
     references = dict(per_call[:2])
     own, rows = {}, []
-    for (label, count), (g, conversion) in zip(per_call[2::2], per_call[3::2], strict=True):
+    pairs = zip(per_call[2::2], per_call[3::2], strict=True)
+    for (label, count), (conversion_type, conversion) in pairs:
         function, kind, name = label.split(" ", 2)
         if name == OWN[kind]:
             own[function, kind] = count
             continue
         reference, limit = own[function, kind], TYPES[name][0]
-        conversion -= references[f"reference {g}"]
-        ratio, rest = count / reference, (count - conversion) / reference
-        result = "PASS" if ratio <= limit else f"FAIL: {ratio:.2f} > {limit}"
-        rows.append((function, kind, name, count, reference, ratio, limit, result, conversion,
-                     rest))  # fmt: skip
+        conversion -= references[f"reference {conversion_type}"]
+        ratio = count / reference
+        rows.append(
+            Row(
+                function=function,
+                kind=kind,
+                coefficient=name,
+                instructions=count,
+                own_type=reference,
+                ratio=ratio,
+                limit=limit,
+                result="PASS" if ratio <= limit else f"FAIL: {ratio:.2f} > {limit}",
+                conversion=conversion,
+                without_conversion=(count - conversion) / reference,
+            )
+        )
     write(out, calls, rows)
-    missed = [row for row in rows if row[7] != "PASS"]
+    missed = [row for row in rows if row.result != "PASS"]
     for row in missed:
-        print(f"  {row[0]} {row[1]} {row[2]}: {row[7]}")
+        print(f"  {row.function} {row.kind} {row.coefficient}: {row.result}")
     print(f"{len(missed)} of {len(rows)} rows missed their limit; table in {out}")
 
 
@@ -164,11 +201,11 @@ def write(out, calls, rows):
         "valgrind callgrind instruction counts per call, from a loop of "
         f"{calls} calls minus an empty loop of as many turns (`benchmarks/scalars.py`). "
         "Operands: vectors of 8 elements, gemv's A 8x8; gemv gets both coefficients of the "
-        "type; `__setitem__` is `x[3] = a` on a vector. The reference is the same call with "
+        "type; `__setitem__` is `x[3] = alpha` on a vector. The reference is the same call with "
         "the kind's own type (float for s and d, complex for c and z). Limits on the ratio: "
         f"{NEAR} for int, float subclasses and complex subclasses, {OTHER} for other numbers. "
-        "Conversion: the instructions of `float(a)` (`complex(a)` for complex kinds and types "
-        "other than real numbers) beyond those of `float(2.0)` (`complex(2j)`), that is the "
+        "Conversion: the instructions of `float(alpha)` (`complex(alpha)` for complex kinds and "
+        "types other than real numbers) beyond those of `float(2.0)` (`complex(2j)`), that is the "
         "value's own conversion, which no caller can avoid; without it: the ratio of what "
         "remains.",
         "",
@@ -176,10 +213,11 @@ def write(out, calls, rows):
         "| conversion | ratio without it |",
         "|---|---|---|---|---|---|---|---|---|---|",
     ]
-    for function, kind, name, count, reference, ratio, limit, result, conversion, rest in rows:
-        lines.append(f"| {function} | {kind} | {name} | {count:.0f} | {reference:.0f} | "
-                     f"{ratio:.3f} | {limit} | {result} | {conversion:.0f} | "
-                     f"{rest:.3f} |")  # fmt: skip
+    for row in rows:
+        lines.append(f"| {row.function} | {row.kind} | {row.coefficient} | "
+                     f"{row.instructions:.0f} | {row.own_type:.0f} | {row.ratio:.3f} | "
+                     f"{row.limit} | {row.result} | {row.conversion:.0f} | "
+                     f"{row.without_conversion:.3f} |")  # fmt: skip
     out.write_text("\n".join(lines) + "\n")
 
 

@@ -16,8 +16,8 @@ which may never write over the committed results.
 """
 
 import argparse
-import math
-import timeit
+import sys
+from dataclasses import dataclass
 from pathlib import Path
 
 import matplotlib
@@ -27,11 +27,15 @@ import vexa_io
 from scipy.sparse.linalg import cg
 from threadpoolctl import threadpool_limits
 
+# The benchmark's timing loop, results directory and targets.
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent / "benchmarks"))
+from cases import TARGETS  # noqa: E402
+from report import add_output_options, output_dir  # noqa: E402
+from timing import calling, race  # noqa: E402
+
 matplotlib.use("Agg")
 import matplotlib.pyplot as plt  # noqa: E402
 
-RESULTS = Path(__file__).resolve().parent.parent / "benchmarks" / "results"
-QUICK_OUT = RESULTS.parent.parent / "build" / "bench-quick"
 SIZES = (16, 64, 256, 1024)
 ITERATIONS = 50
 # Eigenvalues from 1 to 10: 50 iterations reach the solution to rounding
@@ -40,8 +44,8 @@ CONDITION = 10.0
 
 
 def system(n, rng):
-    q, _ = np.linalg.qr(rng.standard_normal((n, n)))
-    A = (q * np.geomspace(1.0, CONDITION, n)) @ q.T
+    basis, _ = np.linalg.qr(rng.standard_normal((n, n)))
+    A = (basis * np.geomspace(1.0, CONDITION, n)) @ basis.T
     return np.asfortranarray((A + A.T) / 2), rng.standard_normal(n)
 
 
@@ -78,7 +82,7 @@ def numpy_cg(A, b):
     return x
 
 
-def numpy_out_cg(A, b, x, r, p, Ap, t):
+def numpy_out_cg(A, b, x, r, p, Ap, scratch):
     x.fill(0.0)
     np.copyto(r, b)
     np.copyto(p, b)
@@ -86,10 +90,10 @@ def numpy_out_cg(A, b, x, r, p, Ap, t):
     for _ in range(ITERATIONS):
         np.dot(A, p, out=Ap)
         alpha = rs / np.dot(p, Ap)
-        np.multiply(p, alpha, out=t)
-        np.add(x, t, out=x)
-        np.multiply(Ap, alpha, out=t)
-        np.subtract(r, t, out=r)
+        np.multiply(p, alpha, out=scratch)
+        np.add(x, scratch, out=x)
+        np.multiply(Ap, alpha, out=scratch)
+        np.subtract(r, scratch, out=r)
         rs_new = np.dot(r, r)
         np.multiply(p, rs_new / rs, out=p)
         np.add(p, r, out=p)
@@ -113,7 +117,8 @@ def solvers(A, b):
     x_out = np.asarray(vexa_io.asbuffer(vx))
     # The caller's own arrays, worked on in place: x is where the solution goes.
     x, r, p, Ap = (np.empty(n) for _ in range(4))
-    wrapped = [vexa_io.wrap(A, vexa.matd), *(vexa_io.wrap(a, vexa.vecd) for a in (b, x, r, p, Ap))]
+    vectors = (b, x, r, p, Ap)
+    wrapped = [vexa_io.wrap(A, vexa.matd), *(vexa_io.wrap(array, vexa.vecd) for array in vectors)]
     work = [np.empty(n) for _ in range(5)]
     x0 = np.zeros(n)
     return {
@@ -125,28 +130,22 @@ def solvers(A, b):
     }
 
 
-def seconds(calls, repeat):
-    """Seconds per call of each: the minimum over `repeat` rounds, the rounds
-    interleaving the calls so that load from elsewhere hits all alike."""
-    timers = {name: timeit.Timer(call) for name, call in calls.items()}
-    numbers = {name: timer.autorange()[0] for name, timer in timers.items()}
-    best = dict.fromkeys(calls, math.inf)
-    for _ in range(repeat):
-        for name, timer in timers.items():
-            best[name] = min(best[name], timer.timeit(numbers[name]) / numbers[name])
-    return best
+@dataclass
+class Size:
+    """One system size's measurements: a row of cg.md."""
+
+    n: int
+    times: dict  # seconds per solve, by solver
+    vexa_best: float  # vexa over the fastest other solver
+    on_numpy: float  # the loop on wrapped numpy arrays over the loop on vexa's containers
+    error: float  # the largest relative error against a direct solve
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--quick", action="store_true", help="fewer repeats")
-    parser.add_argument(
-        "--out", type=Path, help=f"where to write (default {RESULTS}, with --quick {QUICK_OUT})"
-    )
+    add_output_options(parser, "fewer repeats")
     args = parser.parse_args()
-    out_dir = (args.out or (QUICK_OUT if args.quick else RESULTS)).resolve()
-    if args.quick and out_dir == RESULTS:
-        parser.error(f"--quick never writes over the committed results in {RESULTS}")
+    out_dir = output_dir(parser, args)
     repeat = 3 if args.quick else 7
     rng = np.random.default_rng(11)
     rows = []
@@ -160,23 +159,31 @@ def main():
                 for name, call in calls.items()
             }
             assert max(errors.values()) < 1e-12, (n, errors)
-            times = seconds(calls, repeat)
-            best_other = min(t for name, t in times.items() if not name.startswith("vexa"))
-            on_numpy = times["vexa on numpy"] / times["vexa"]
-            rows.append((n, times, times["vexa"] / best_other, on_numpy, max(errors.values())))
-            print(f"n = {n}: " + ", ".join(f"{k} {v * 1e6:.1f} us" for k, v in times.items()))
+            # Rounds of about 0.2 s, so that even n = 1024 repeats a few times in each.
+            times = race({name: calling(call) for name, call in calls.items()}, repeat, 0.2)
+            others = [seconds for name, seconds in times.items() if not name.startswith("vexa")]
+            size = Size(
+                n=n,
+                times=times,
+                vexa_best=times["vexa"] / min(others),
+                on_numpy=times["vexa on numpy"] / times["vexa"],
+                error=max(errors.values()),
+            )
+            rows.append(size)
+            spent = ", ".join(f"{name} {seconds * 1e6:.1f} us" for name, seconds in times.items())
+            print(f"n = {n}: {spent}")
     write(out_dir, rows, "quick" if args.quick else "full")
-    missed = sum(ratio >= 1.0 for _, _, ratio, _, _ in rows)
-    print(f"{missed} sizes where vexa was not the fastest; table in {out_dir / 'cg.md'}")
+    missed = sum(TARGETS["cg"].miss(row.vexa_best) is not None for row in rows)
+    print(f"{missed} sizes missed the target ({TARGETS['cg']}); table in {out_dir / 'cg.md'}")
 
 
 def write(out_dir, rows, mode):
-    names = list(rows[0][1])
+    names = list(rows[0].times)
     lines = [
         f"# Conjugate gradient, {ITERATIONS} iterations, dense SPD system ({mode} mode)",
         "",
         "Microseconds per solve (minimum over repeats, one BLAS thread per library); "
-        "target: vexa fastest at every n. vexa/best compares vexa with the fastest other; "
+        f"target: {TARGETS['cg']}. vexa/best compares vexa with the fastest other; "
         "on numpy/vexa compares the loop on wrapped numpy arrays with the loop on vexa's own "
         "containers; error: the largest relative error against a direct solve.",
         "",
@@ -185,18 +192,19 @@ def write(out_dir, rows, mode):
         + " | vexa/best | on numpy/vexa | error |",
         "|" + "---|" * (len(names) + 4),
     ]
-    for n, times, ratio, on_numpy, error in rows:
-        cells = [f"{times[name] * 1e6:.1f}" for name in names]
+    for row in rows:
+        cells = [f"{row.times[name] * 1e6:.1f}" for name in names]
         lines.append(
-            f"| {n} | " + " | ".join(cells) + f" | {ratio:.2f} | {on_numpy:.2f} | {error:.1e} |"
+            f"| {row.n} | "
+            + " | ".join(cells)
+            + f" | {row.vexa_best:.2f} | {row.on_numpy:.2f} | {row.error:.1e} |"
         )
-    out_dir.mkdir(parents=True, exist_ok=True)
     (out_dir / "cg.md").write_text("\n".join(lines) + "\n")
 
     fig, ax = plt.subplots(figsize=(7, 4.5))
-    sizes = [n for n, *_ in rows]
+    sizes = [row.n for row in rows]
     for name in names:
-        ax.plot(sizes, [times[name] * 1e6 for _, times, *_ in rows], marker="o", label=name)
+        ax.plot(sizes, [row.times[name] * 1e6 for row in rows], marker="o", label=name)
     ax.set(xscale="log", yscale="log", xlabel="n", ylabel="µs per solve")
     ax.set_title(f"Conjugate gradient, {ITERATIONS} iterations")
     ax.set_xticks(sizes, [str(n) for n in sizes])
