@@ -10,7 +10,7 @@ def rng():
     return np.random.default_rng(20261208)
 
 
-@pytest.fixture(params=ROUTES, ids=repr)
+@pytest.fixture(params=ROUTES, ids=lambda route: route.name)
 def route(request):
     """Each test that takes it runs through the fast path and through the overload chain."""
     return request.param

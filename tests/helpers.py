@@ -5,7 +5,9 @@ access only), operands that show what a call changed, and the texts vexa prints.
 import importlib.util
 import operator
 import os
+from collections.abc import Callable
 from pathlib import Path
+from typing import NamedTuple
 
 import numpy as np
 import pytest
@@ -104,34 +106,28 @@ PAIRS = [(a, b) for a in CONTAINERS for b in CONTAINERS]
 FACTOR = {"s": -1.25, "d": -1.25, "c": 1.5 - 0.5j, "z": 1.5 - 0.5j}
 
 
-class Route:
-    """One way into vexa. "fast": the module function's front and the classes' element slots
-    (obj[key]); "chain": the pybind11 overload chain behind the front (vexa.NAME.__self__) and
-    the registered __getitem__ and __setitem__ behind the slots."""
+class Route(NamedTuple):
+    """One way into vexa: what it calls for a module function, and how it reads and writes an
+    element."""
 
-    def __init__(self, name):
-        self.name = name
+    name: str
+    function: Callable
+    getitem: Callable
+    setitem: Callable
 
-    def __repr__(self):
-        return self.name
-
-    def __call__(self, function):
-        front = getattr(vexa, function)
-        return front if self.name == "fast" else front.__self__
-
-    def getitem(self, obj, key):
-        return (
-            operator.getitem(obj, key) if self.name == "fast" else type(obj).__getitem__(obj, key)
-        )
-
-    def setitem(self, obj, key, value):
-        if self.name == "fast":
-            obj[key] = value
-        else:
-            type(obj).__setitem__(obj, key, value)
+    def __call__(self, name):
+        return self.function(getattr(vexa, name))
 
 
-FAST, CHAIN = Route("fast"), Route("chain")
+# The module function's front and the classes' element slots (obj[key]); the pybind11 overload
+# chain behind the front (vexa.NAME.__self__) and the registered methods behind the slots.
+FAST = Route("fast", lambda front: front, operator.getitem, operator.setitem)
+CHAIN = Route(
+    "chain",
+    lambda front: front.__self__,
+    lambda obj, key: type(obj).__getitem__(obj, key),
+    lambda obj, key, value: type(obj).__setitem__(obj, key, value),
+)
 ROUTES = (FAST, CHAIN)
 CI = os.environ.get("HYPOTHESIS_PROFILE") == "ci"
 settings.register_profile("vexa-quick", max_examples=10, deadline=None)
