@@ -52,6 +52,8 @@ class Draw:
 
     def __init__(self, data):
         self.data, self.record, self.replay = data, [], None
+        self.seed = data.draw(st.integers(0, 2**32 - 1))  # of the operands' values
+        self.rng = np.random.default_rng(self.seed)
 
     def take(self, strategy):
         if self.replay is not None:
@@ -61,7 +63,7 @@ class Draw:
         return value
 
     def again(self):
-        self.replay = iter(self.record)
+        self.replay, self.rng = iter(self.record), np.random.default_rng(self.seed)
 
     def choice(self, items):
         return self.take(st.sampled_from(list(items)))
@@ -73,7 +75,7 @@ class Draw:
         return self.integer(0, 99) < percent
 
     def values(self, kind, shape):
-        return random_array(kind, shape, np.random.default_rng(self.integer(0, 2**32 - 1)))
+        return random_array(kind, shape, self.rng)
 
 
 @pytest.fixture(scope="module", autouse=True)
