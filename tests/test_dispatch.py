@@ -3,18 +3,14 @@
 over to the chain, the same result, exception, returned object and operand
 contents afterwards."""
 
-import operator
 import re
 from decimal import Decimal
 from fractions import Fraction
 
 import numpy as np
 import pytest
-import vexa
-from conftest import CONTAINERS, KINDS, Operand, flat, random_array
+from helpers import CHAIN, CONTAINERS, FAST, FUNCTIONS, KINDS, Operand, flat, random_array
 
-FUNCTIONS = ("scale", "sum", "dot", "copy", "swap", "axpy", "hdot", "matvec", "gemv", "gemm")
-FUNCTIONS += ("matmul", "ls")
 SHAPES = {"vec": (3,), "view": (3,), "mat": (3, 3)}
 NEXT_KIND = dict(zip("sdcz", "dczs", strict=True))
 
@@ -49,7 +45,7 @@ CALLS = ("exact", "mismatched kinds", "keyword", "extra argument", "missing argu
 def overloads(name):
     """Each overload's parameters, from the chain's docstring: the class name
     of a container parameter, None for a scalar."""
-    signatures = re.findall(r"^\d+\. \w+\((.*)\) ->", getattr(vexa, name).__self__.__doc__, re.M)
+    signatures = re.findall(r"^\d+\. \w+\((.*)\) ->", CHAIN(name).__doc__, re.M)
     types = [re.findall(r"arg\d+: ([^,]+)", signature) for signature in signatures]
     return [[t[5:] if t.startswith("vexa.") else None for t in params] for params in types]
 
@@ -93,8 +89,8 @@ def test_front_agrees_with_chain(name, params, call, rng):
     if call == "mismatched kinds":
         classes[-1] = classes[-1][:-1] + NEXT_KIND[classes[-1][-1]]
     arrays = [random_array(c[-1], SHAPES[c[:-1]], rng) for c in classes]
-    front = outcome(getattr(vexa, name), params, classes, arrays, call)
-    chain = outcome(getattr(vexa, name).__self__, params, classes, arrays, call)
+    front = outcome(FAST(name), params, classes, arrays, call)
+    chain = outcome(CHAIN(name), params, classes, arrays, call)
     assert front[0] == chain[0]
     assert all(a.tobytes() == b.tobytes() for a, b in zip(front[1], chain[1], strict=True))
 
@@ -114,12 +110,10 @@ VALUES += [Fraction(3, 4), Unconvertible(), BadFloat()]
 @pytest.mark.parametrize("kind", KINDS)
 @pytest.mark.parametrize("container", CONTAINERS)
 def test_element_slots_match_the_registered_methods(kind, container):
-    # obj[key] (operator.getitem/setitem) takes the type's fast slots;
-    # type(obj).__getitem__ and __setitem__ are the pybind11 methods behind them.
     for key in KEYS:
         fast, slow = (Operand(kind, container, range(9), SHAPES[container]).obj for _ in "ab")
-        assert attempt(operator.getitem, fast, key) == attempt(type(slow).__getitem__, slow, key)
+        assert attempt(FAST.getitem, fast, key) == attempt(CHAIN.getitem, slow, key)
         for value in VALUES:
-            wrote = attempt(operator.setitem, fast, key, value)
-            assert wrote == attempt(type(slow).__setitem__, slow, key, value)
+            wrote = attempt(FAST.setitem, fast, key, value)
+            assert wrote == attempt(CHAIN.setitem, slow, key, value)
             assert flat(fast, kind).tolist() == flat(slow, kind).tolist()

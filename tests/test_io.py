@@ -15,7 +15,7 @@ import numpy as np
 import pytest
 import vexa
 import vexa_io
-from conftest import CONTAINERS, DTYPES, KINDS, Operand, random_array, read, vexa_class
+from helpers import CONTAINERS, DTYPES, KINDS, TEXTS, Operand, random_array, read, vexa_class
 
 # Sources of every layout, cut from one C-ordered 70 x 45 array: more than
 # one block of the transposing copy in each direction, and a remainder.
@@ -253,7 +253,8 @@ def test_wrapped_buffer_held_until_the_last_share():
 def test_overlap_refused_across_wraps():
     a = np.arange(10.0)
     x, y = vexa_io.wrap(a[0:6]), vexa_io.wrap(a[3:9])
-    with pytest.raises(RuntimeError, match="vector y shares elements with vector x"):
+    text = TEXTS["shares"].format("vector y", "vector x", name="axpy")
+    with pytest.raises(RuntimeError, match=re.escape(text)):
         vexa.axpy(1.0, x, y)
     np.testing.assert_array_equal(a, np.arange(10.0))
 
@@ -291,6 +292,7 @@ def test_pickled_and_copied(kind, container, how, rng):
     assert original[index] == values[5]
 
 
+@pytest.mark.slow
 def test_pickle_after_plain_import():
     code = (
         "import copy, pickle, sys, vexa\n"
@@ -363,6 +365,7 @@ def scaled_in_worker(c):
     return vexa.scale(2.0, c)
 
 
+@pytest.mark.slow
 def test_process_pool_round_trip(rng):
     sent = [vexa_io.from_buffer(random_array(k, (4, 3), rng)) for k in KINDS]
     sent.append(Operand("z", "view", random_array("z", 5, rng)).obj)

@@ -11,6 +11,7 @@ import pytest
 CALLS = 10**5
 # A leak of one small Python object per call (a float is 24 bytes) grows by 2.4 MB.
 TOLERANCE = 2**20
+pytestmark = pytest.mark.slow
 SETUP = """
 import array, copy, pickle
 import vexa, vexa_io

@@ -2,23 +2,33 @@
 offsets into longer vectors, random values and coefficients: every call returns its output
 object, matches numpy, and changes exactly the elements it should; all other storage stays."""
 
-import os
-
 import numpy as np
 import pytest
 import vexa
-from conftest import CONTAINERS, DTYPES, KINDS, RTOL, TINY, Operand, random_array
-from hypothesis import given, settings
+from helpers import (
+    CONTAINERS,
+    DTYPES,
+    FUNCTIONS,
+    KINDS,
+    PAIRS,
+    PARAMS,
+    PROFILE,
+    RTOL,
+    TINY,
+    Operand,
+    kinds_of,
+    random_array,
+)
+from hypothesis import given
 from hypothesis import strategies as st
 
-settings.register_profile("vexa-quick", max_examples=10, deadline=None)
-settings.register_profile("ci", max_examples=30, deadline=None)
-PROFILE = settings.get_profile(os.environ.get("HYPOTHESIS_PROFILE", "vexa-quick"))
-PAIRS = [(a, b) for a in CONTAINERS for b in CONTAINERS]
-LEVEL1 = [(f, k, *p) for f in ("sum", "dot", "copy", "swap", "axpy") for k in KINDS for p in PAIRS]
-LEVEL1 += [("hdot", k, *p) for k in "cz" for p in PAIRS]
-PRODUCTS = [(f, k, *p) for f in ("gemv", "matvec") for k in KINDS for p in PAIRS]
-PRODUCTS += [(f, k, "mat", "mat") for f in ("gemm", "matmul") for k in KINDS]
+# Functions of two vectors; of a matrix and two vectors, or three matrices.
+TWO = [f for f in FUNCTIONS if PARAMS[f].strip("s") == "vv"]
+LEVEL1 = [(f, k, *p) for f in TWO for k in kinds_of(f) for p in PAIRS]
+PRODUCTS = [
+    (f, k, *p) for f in FUNCTIONS if PARAMS[f].endswith("Mvv") for k in KINDS for p in PAIRS
+]
+PRODUCTS += [(f, k, "mat", "mat") for f in FUNCTIONS if PARAMS[f].endswith("MMM") for k in KINDS]
 
 
 def prop(test):
@@ -89,9 +99,10 @@ def test_level1(name, kind, cx, cy, data):
 @prop
 def test_products(name, kind, cx, cy, data):
     """y = aAx + by with x and y taking part by their first columns; gemm with n columns."""
-    m, k, unit = ints(data, 0, 5), ints(data, 0, 5), name in ("matvec", "matmul")
-    n = ints(data, 0, 4) if cx == cy == "mat" and name in ("gemm", "matmul") else 1
-    if name in ("gemm", "matmul"):
+    m, k, unit = ints(data, 0, 5), ints(data, 0, 5), "s" not in PARAMS[name]
+    three = PARAMS[name].endswith("MMM")  # X and Y matrices
+    n = ints(data, 0, 4) if three else 1
+    if three:
         A, x, y = (arg(data, kind, "mat", s) for s in ((m, k), (k, n), (m, n)))
     else:
         A = arg(data, kind, "mat", (m, k))
