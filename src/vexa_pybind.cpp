@@ -9,7 +9,6 @@
 
 #include <pybind11/complex.h>
 #include <pybind11/pybind11.h>
-#include <pybind11/stl.h>
 
 #include <boost/hana.hpp>
 
@@ -22,9 +21,11 @@
 #include <utility>
 
 #include "Bindings/ClassSlots.hpp"
-#include "Bindings/FastCall.hpp"
+#include "Bindings/ClassTable.hpp"
 #include "Bindings/Kinds.hpp"
 #include "Bindings/MainInterpreter.hpp"
+#include "Bindings/Registry.hpp"
+#include "Bindings/Scalars.hpp"
 #include "Operations.hpp"
 #include "Types.hpp"
 
@@ -124,6 +125,11 @@ void register_classes(py::module_& m) {
            [](Mat& self, Index idx, ScalarParam<DataType> value) { self[idx] = value; })
       .def("__repr__", &render<Mat>);
   seal_class<Mat>(mat);
+
+  // The class table is how the call fronts, copyreg and vexa_io find them.
+  add_to_class_table<Vec>(vec);
+  add_to_class_table<View>(view);
+  add_to_class_table<Mat>(mat);
 }
 
 // Module functions: for one kind, three nested loops over its containers.
@@ -132,20 +138,23 @@ template <class DataType>
 void register_functions(Registry& registry) {
   hana::for_each(containerSet<DataType>, [&](auto container0) {
     using C0 = typename decltype(container0)::type;
-    registry.define<&Operations::scale<C0>>("scale", "scale an object");
+    registry.define<&Operations::scale<C0>>(BOOST_HANA_STRING("scale"), "scale an object");
     hana::for_each(containerSet<DataType>, [&](auto container1) {
       using C1 = typename decltype(container1)::type;
-      registry.define<&Operations::sum<C0, C1>>("sum", "add objects");
-      registry.define<&Operations::dot<C0, C1>>("dot", "dot product");
-      registry.define<&Operations::copy<C0, C1>>("copy", "copy an object into another");
-      registry.define<&Operations::swap<C0, C1>>("swap", "swap objects into another");
-      registry.define<&Operations::axpy<C0, C1>>("axpy", "axpy objects");
+      registry.define<&Operations::sum<C0, C1>>(BOOST_HANA_STRING("sum"), "add objects");
+      registry.define<&Operations::dot<C0, C1>>(BOOST_HANA_STRING("dot"), "dot product");
+      registry.define<&Operations::copy<C0, C1>>(BOOST_HANA_STRING("copy"),
+                                                 "copy an object into another");
+      registry.define<&Operations::swap<C0, C1>>(BOOST_HANA_STRING("swap"),
+                                                 "swap objects into another");
+      registry.define<&Operations::axpy<C0, C1>>(BOOST_HANA_STRING("axpy"), "axpy objects");
       if constexpr (is_complex<DataType>) {
         // "hermetian" is the docstring as published; callers may match it.
-        registry.define<&Operations::hdot<C0, C1>>("hdot", "hermetian dot product");
+        registry.define<&Operations::hdot<C0, C1>>(BOOST_HANA_STRING("hdot"),
+                                                   "hermetian dot product");
       }
       if constexpr (Algorithms::is_matrix<C0>::value) {
-        registry.define<&Operations::ls<C0, C1>>("ls", "ls");
+        registry.define<&Operations::ls<C0, C1>>(BOOST_HANA_STRING("ls"), "ls");
       }
       hana::for_each(containerSet<DataType>, [&](auto container2) {
         using C2 = typename decltype(container2)::type;
@@ -153,11 +162,11 @@ void register_functions(Registry& registry) {
                                      Algorithms::is_matrix<C1>::value &&
                                      Algorithms::is_matrix<C2>::value;
         if constexpr (allMatrices) {
-          registry.define<&Operations::gemm<C0, C1, C2>>("gemm", "gemm");
-          registry.define<&Operations::matmul<C0, C1, C2>>("matmul", "matmul");
+          registry.define<&Operations::gemm<C0, C1, C2>>(BOOST_HANA_STRING("gemm"), "gemm");
+          registry.define<&Operations::matmul<C0, C1, C2>>(BOOST_HANA_STRING("matmul"), "matmul");
         }
-        registry.define<&Operations::matvec<C0, C1, C2>>("matvec", "matvec");
-        registry.define<&Operations::gemv<C0, C1, C2>>("gemv", "gemv");
+        registry.define<&Operations::matvec<C0, C1, C2>>(BOOST_HANA_STRING("matvec"), "matvec");
+        registry.define<&Operations::gemv<C0, C1, C2>>(BOOST_HANA_STRING("gemv"), "gemv");
       });
     });
   });
