@@ -25,9 +25,10 @@
 #include <type_traits>
 #include <utility>
 
-#include "Bindings/FastCall.hpp"
+#include "Bindings/ClassTable.hpp"
 #include "Bindings/Kinds.hpp"
 #include "Bindings/MainInterpreter.hpp"
+#include "Bindings/PybindInternals.hpp"
 #include "Types.hpp"
 
 namespace py = pybind11;
@@ -776,7 +777,7 @@ PYBIND11_MODULE(vexa_io, m) {
     using C = typename decltype(container)::type;
     // The classes live as long as the process, as vexa's own table assumes.
     py::object cls = vexa.attr(className<C>.c_str());
-    remember_class<C>(reinterpret_cast<PyTypeObject*>(cls.release().ptr()));
+    add_to_class_table<C>(cls.release());
     classNames += (classNames.empty() ? "" : ", ") + std::string(className<C>.c_str());
     if constexpr (!is_view<C>) {
       madeNames += (madeNames.empty() ? "" : ", ") + std::string(className<C>.c_str());

@@ -11,7 +11,9 @@
 #include <type_traits>
 #include <utility>
 
+#include "ClassTable.hpp"
 #include "FastCall.hpp"
+#include "PybindInternals.hpp"
 
 namespace Bindings {
 
@@ -30,15 +32,34 @@ inline PyMethodDef bareNew = {
     "__new__", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&refuse_bare_new)),
     METH_VARARGS | METH_KEYWORDS, nullptr};
 
-// The base class's __new__ (reached as __base__.__new__ or through super())
-// serves a class only while that class's tp_new is the base's own: Python
-// refuses the call as "not safe" otherwise. A tp_new of vexa's own, which
-// forwards to the inherited one, closes that route.
-inline newfunc inheritedNew = nullptr;
+// Two slots of each class forward to the inherited ones through functions
+// of the class's own:
+// - tp_free: Python assigns __class__ only between classes whose instances
+//   are freed by the same function, so no instance changes its class to or
+//   from a vexa class, which would have its native object used as the wrong
+//   C++ type;
+// - tp_new: the base class's __new__ (reached as __base__.__new__ or through
+//   super()) serves a class only while that class's tp_new is the base's
+//   own, and Python refuses the call as "not safe" otherwise, which closes
+//   that route to an instance without its native object.
+// All classes share one base, so one forwarding tp_new would do; it is per
+// class as tp_free is, so that each class keeps what it inherited itself.
+template <class C>
+struct OwnSlots {
+  static inline newfunc inheritedNew = nullptr;
+  static inline freefunc inheritedFree = nullptr;
+  static PyObject* make(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return inheritedNew(type, args, kwargs);
+  }
+  static void release(void* instance) { inheritedFree(instance); }
 
-inline PyObject* own_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  return inheritedNew(type, args, kwargs);
-}
+  static void install(PyTypeObject* type) {
+    inheritedNew = type->tp_new;
+    type->tp_new = &make;
+    inheritedFree = type->tp_free;
+    type->tp_free = &release;
+  }
+};
 
 // Element access through the type's mapping slots: an exact int index (a
 // pair of exact ints for matrices) goes straight to the container, and for
@@ -126,22 +147,12 @@ struct ElementSlots {
   }
 };
 
-// Python assigns __class__ only between classes whose instances are freed by
-// the same function. Each class gets a function of its own, forwarding to
-// the inherited one, so no instance changes its class to or from a vexa
-// class, which would have its native object used as the wrong C++ type.
-template <class C>
-struct OwnFree {
-  static inline freefunc inherited = nullptr;
-  static void release(void* instance) { inherited(instance); }
-};
-
 // The base class of vexa's classes comes from pybind11 internals that only
 // vexa and vexa_io use (the build gives both a pybind11 ABI id of their own),
 // so vexa may change it. Called itself, or through a Python subclass, it
 // would make an instance of no registered class, and pybind11 would throw
 // from a C slot, which ends the process. vexa's classes have a tp_new of
-// their own (own_new) and never reach this one.
+// their own (OwnSlots) and never reach this one.
 inline PyObject* refuse_base_new(PyTypeObject* type, PyObject*, PyObject*) {
   PyErr_Format(PyExc_TypeError, "cannot create '%s' instances", type->tp_name);
   return nullptr;
@@ -170,13 +181,9 @@ void seal_class(const Class& cls) {
   if (!refusal || PyDict_SetItemString(type->tp_dict, "__new__", refusal.ptr()) != 0) {
     throw py::error_already_set();
   }
-  inheritedNew = type->tp_new;
-  type->tp_new = &own_new;
-  OwnFree<C>::inherited = type->tp_free;
-  type->tp_free = &OwnFree<C>::release;
+  OwnSlots<C>::install(type);
   PyType_Modified(type);
   ElementSlots<C>::install(type);
-  remember_class<C>(type);
 }
 
 }  // namespace Bindings

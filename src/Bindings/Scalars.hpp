@@ -27,6 +27,7 @@
 #include <type_traits>
 
 #include "Kinds.hpp"
+#include "PybindInternals.hpp"
 
 namespace Bindings {
 
@@ -345,6 +346,27 @@ template <class T>
 struct ScalarArg {
   T value;
   operator T() const { return value; }
+
+  // The chain's conversion. Without conversion it admits what pybind11's own
+  // admits: float and int for a real kind, and complex too for a complex
+  // kind. Returns false for a value the kind refuses; any other error is
+  // raised.
+  bool load(PyObject* obj, bool convert) {
+    const bool plain =
+        PyFloat_Check(obj) || PyLong_Check(obj) || (is_complex<T> && PyComplex_Check(obj));
+    if (!convert && !plain) {
+      return false;
+    }
+    switch (load_scalar(obj, value)) {
+      case Load::value:
+        return true;
+      case Load::refused:
+        return false;
+      case Load::raised:
+        break;
+    }
+    throw py::error_already_set();
+  }
 };
 
 template <class P>
@@ -352,33 +374,3 @@ using ScalarParam = std::conditional_t<is_scalar_kind<std::remove_cv_t<std::remo
                                        ScalarArg<std::remove_cv_t<std::remove_reference_t<P>>>, P>;
 
 }  // namespace Bindings
-
-namespace pybind11::detail {
-
-// Named as pybind11's own conversion of T, so signatures and docstrings stay.
-// Without conversion it admits what pybind11's own admits: float and int for
-// a real kind, and complex too for a complex kind.
-template <class T>
-struct type_caster<Bindings::ScalarArg<T>> {
-  PYBIND11_TYPE_CASTER(Bindings::ScalarArg<T>, make_caster<T>::name);
-
-  bool load(handle src, bool convert) {
-    PyObject* obj = src.ptr();
-    const bool plain = PyFloat_Check(obj) || PyLong_Check(obj) ||
-                       (Bindings::is_complex<T> && PyComplex_Check(obj));
-    if (!convert && !plain) {
-      return false;
-    }
-    switch (Bindings::load_scalar(obj, value.value)) {
-      case Bindings::Load::value:
-        return true;
-      case Bindings::Load::refused:
-        return false;
-      case Bindings::Load::raised:
-        break;
-    }
-    throw error_already_set();
-  }
-};
-
-}  // namespace pybind11::detail

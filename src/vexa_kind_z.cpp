@@ -1,0 +1,9 @@
+// Kind z (std::complex<double>): its classes and its overloads of the module
+// functions, compiled in a unit of their own.
+
+#include <complex>
+
+#include "Bindings/KindRegistration.hpp"
+
+template void Bindings::register_classes<std::complex<double>>(pybind11::module_& m);
+template void Bindings::register_functions<std::complex<double>>(Bindings::Registry& registry);
