@@ -2,11 +2,12 @@
 the two routes into a call, conversions between numpy arrays and vexa containers (by element
 access only), operands that show what a call changed, and the texts vexa prints."""
 
-import importlib.util
 import operator
 import os
+import runpy
 from collections.abc import Callable
 from pathlib import Path
+from types import SimpleNamespace
 from typing import NamedTuple
 
 import numpy as np
@@ -78,17 +79,11 @@ def is_matrix(obj):
     return isinstance(obj, MATRICES)
 
 
-def _stub_generator():
-    """stubs/generate.py, whose table gives each function's parameters by role: s a scalar of
-    the kind, m a matrix, a or o any container."""
-    path = Path(__file__).resolve().parent.parent / "stubs" / "generate.py"
-    spec = importlib.util.spec_from_file_location("stub_generator", path)
-    generator = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(generator)
-    return generator
-
-
-STUBS = _stub_generator()
+# stubs/generate.py, whose table gives each function's parameters by role: s a scalar of the
+# kind, m a matrix, a or o any container.
+STUBS = SimpleNamespace(
+    **runpy.run_path(str(Path(__file__).resolve().parent.parent / "stubs" / "generate.py"))
+)
 # The module's functions in registration order: its public attributes that are no classes.
 FUNCTIONS = tuple(n for n, v in vars(vexa).items() if n[0] != "_" and not isinstance(v, type))
 # Each function's parameters, from the stub table: s a scalar, M a matrix, v any container.
