@@ -253,6 +253,7 @@ def test_bad_calls(category, data):
     CALLS[category] += 1
 
 
+@pytest.mark.slow  # a hundred full collections
 def test_views_outlive_their_vectors():
     rng = np.random.default_rng(5)
     for _ in range(10):
