@@ -14,3 +14,4 @@
 #include "Operations/show.hpp"
 #include "Operations/sum.hpp"
 #include "Operations/swap.hpp"
+#include "Operations/unlocked.hpp"

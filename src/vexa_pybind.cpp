@@ -16,6 +16,7 @@
 #include "Bindings/Registration.hpp"
 #include "Bindings/Registry.hpp"
 #include "Operations/errors.hpp"
+#include "Operations/unlocked.hpp"
 
 namespace py = pybind11;
 namespace hana = boost::hana;
@@ -34,6 +35,12 @@ PYBIND11_MODULE(vexa, m) {
       py::set_error(PyExc_TypeError, e.what());
     }
   });
+
+  // Long routines let the other Python threads run.
+  Algorithms::Unlocking::release = [] { return static_cast<void*>(PyEval_SaveThread()); };
+  Algorithms::Unlocking::retake = [](void* state) {
+    PyEval_RestoreThread(static_cast<PyThreadState*>(state));
+  };
 
   hana::for_each(scalarTypes, [&](auto scalarType) {
     register_classes<typename decltype(scalarType)::type>(m);

@@ -6,6 +6,7 @@
 #include "Operations.hpp"
 #include "checks.hpp"
 #include "scale.hpp"
+#include "unlocked.hpp"
 
 namespace Algorithms {
 namespace detail {
@@ -54,7 +55,7 @@ template <class T, class S>
 S& Operations::axpy(typename T::SampleType a, const T& x, S& y) {
   const blas_int n = detail::level1_count("axpy", x, y);
   detail::refuse_partial_overlap("axpy", x.get(), y.get(), n);
-  detail::add_scaled(n, a, x.get(), y.get());
+  detail::unlocked(Work::level1, n, [&] { detail::add_scaled(n, a, x.get(), y.get()); });
   return y;
 }
 

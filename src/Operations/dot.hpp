@@ -5,6 +5,7 @@
 #include "../Blas.hpp"
 #include "Operations.hpp"
 #include "checks.hpp"
+#include "unlocked.hpp"
 
 namespace Algorithms {
 namespace detail {
@@ -47,13 +48,17 @@ inline std::complex<double> dotc(blas_int n, const std::complex<double>* x,
 
 template <class T, class S>
 typename T::SampleType Operations::dot(const T& x, S& y) {
-  return detail::routine::dotu(detail::level1_count("dot", x, y), x.get(), y.get());
+  const blas_int n = detail::level1_count("dot", x, y);
+  return detail::unlocked(Work::level1, n,
+                          [&] { return detail::routine::dotu(n, x.get(), y.get()); });
 }
 
 // Conjugates x, the first operand.
 template <class T, class S>
 typename T::SampleType Operations::hdot(const T& x, S& y) {
-  return detail::routine::dotc(detail::level1_count("hdot", x, y), x.get(), y.get());
+  const blas_int n = detail::level1_count("hdot", x, y);
+  return detail::unlocked(Work::level1, n,
+                          [&] { return detail::routine::dotc(n, x.get(), y.get()); });
 }
 
 }  // namespace Algorithms

@@ -5,6 +5,7 @@
 #include "../Blas.hpp"
 #include "Operations.hpp"
 #include "checks.hpp"
+#include "unlocked.hpp"
 
 namespace Algorithms {
 
@@ -60,8 +61,10 @@ R& Operations::gemm_named(const char* name, typename T::SampleType a, typename T
   const auto written = detail::run("matrix Y", Y.get(), Y.numel());
   detail::refuse_shared(name, written, detail::run("matrix A", A.get(), A.numel()));
   detail::refuse_shared(name, written, detail::run("matrix X", X.get(), X.numel()));
-  detail::routine::gemm(m, n, k, a, A.get(), detail::leading_dimension(m), X.get(),
-                        detail::leading_dimension(k), b, Y.get(), detail::leading_dimension(m));
+  detail::unlocked(Work::product, double(m) * double(n) * double(k), [&] {
+    detail::routine::gemm(m, n, k, a, A.get(), detail::leading_dimension(m), X.get(),
+                          detail::leading_dimension(k), b, Y.get(), detail::leading_dimension(m));
+  });
   return Y;
 }
 

@@ -8,6 +8,7 @@
 #include "checks.hpp"
 #include "errors.hpp"
 #include "scale.hpp"
+#include "unlocked.hpp"
 
 namespace Algorithms {
 
@@ -73,7 +74,9 @@ R& Operations::gemv_named(const char* name, typename T::SampleType a, typename T
         detail::routine::scal(m, b, y.get());
       }
     } else {
-      detail::routine::gemv(m, n, a, A.get(), detail::leading_dimension(m), x.get(), b, y.get());
+      detail::unlocked(Work::product, double(m) * double(n), [&] {
+        detail::routine::gemv(m, n, a, A.get(), detail::leading_dimension(m), x.get(), b, y.get());
+      });
     }
     return y;
   }

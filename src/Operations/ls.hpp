@@ -13,6 +13,7 @@
 #include "Operations.hpp"
 #include "checks.hpp"
 #include "errors.hpp"
+#include "unlocked.hpp"
 
 namespace Algorithms {
 namespace detail {
@@ -258,18 +259,22 @@ void Operations::ls(const T& A, S& x) {
   const std::unique_ptr<V[]> scratch(new V[lwork + k * k]);
   const std::unique_ptr<detail::trcon_extra<V>[]> extra(new detail::trcon_extra<V>[k]);
   V* const work = scratch.get();
-  const lapack_int info = detail::routine::gels(m, n, A.get(), lda, x.get(), ldb, work,
-                                                detail::to_blas_int("ls", lwork));
-  if (info < 0) {
-    detail::fail("ls", "the solver rejected its argument " + std::to_string(-info));
-  }
-  if (info > 0) {
-    detail::fail("ls", "matrix A does not have full rank: diagonal element " +
-                           std::to_string(info) +
-                           " of its triangular factor is zero; A and x now hold the solver's "
-                           "partial results");
-  }
-  detail::refuse_ill_determined(m, n, A.get(), lda, work + lwork, work, extra.get());
+  const blas_int workSize = detail::to_blas_int("ls", lwork);
+  // The solve and the tests of its factor touch no caller's object; a refusal leaves after the
+  // lock is retaken.
+  detail::unlocked(Work::solve, double(m) * double(n) * double(std::min(m, n)), [&] {
+    const lapack_int info = detail::routine::gels(m, n, A.get(), lda, x.get(), ldb, work, workSize);
+    if (info < 0) {
+      detail::fail("ls", "the solver rejected its argument " + std::to_string(-info));
+    }
+    if (info > 0) {
+      detail::fail("ls", "matrix A does not have full rank: diagonal element " +
+                             std::to_string(info) +
+                             " of its triangular factor is zero; A and x now hold the solver's "
+                             "partial results");
+    }
+    detail::refuse_ill_determined(m, n, A.get(), lda, work + lwork, work, extra.get());
+  });
 }
 
 }  // namespace Algorithms

@@ -5,6 +5,7 @@
 #include "../Blas.hpp"
 #include "Operations.hpp"
 #include "checks.hpp"
+#include "unlocked.hpp"
 
 namespace Algorithms {
 namespace detail {
@@ -58,7 +59,8 @@ void scal(blas_int n, const std::complex<R>& s, std::complex<R>* x) {
 
 template <class T>
 T& Operations::scale(typename T::SampleType s, T& x) {
-  detail::routine::scal(detail::to_blas_int("scale", x.numel()), s, x.get());
+  const blas_int n = detail::to_blas_int("scale", x.numel());
+  detail::unlocked(Work::level1, n, [&] { detail::routine::scal(n, s, x.get()); });
   return x;
 }
 

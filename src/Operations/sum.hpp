@@ -3,6 +3,7 @@
 #include "Operations.hpp"
 #include "axpy.hpp"
 #include "checks.hpp"
+#include "unlocked.hpp"
 
 namespace Algorithms {
 
@@ -12,7 +13,7 @@ S& Operations::sum(const T& x, S& y) {
   const typename T::SampleType one(1);
   const blas_int n = detail::level1_count("sum", x, y);
   detail::refuse_partial_overlap("sum", x.get(), y.get(), n);
-  detail::add_scaled(n, one, x.get(), y.get());
+  detail::unlocked(Work::level1, n, [&] { detail::add_scaled(n, one, x.get(), y.get()); });
   return y;
 }
 

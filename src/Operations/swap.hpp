@@ -5,6 +5,7 @@
 #include "../Blas.hpp"
 #include "Operations.hpp"
 #include "checks.hpp"
+#include "unlocked.hpp"
 
 namespace Algorithms {
 namespace detail {
@@ -29,7 +30,7 @@ void Operations::swap(T& x, S& y) {
   // One run as both operands is left as it is, without leaning on how BLAS
   // treats aliasing, which it forbids.
   if (x.get() != y.get()) {
-    detail::routine::swap(n, x.get(), y.get());
+    detail::unlocked(Work::level1, n, [&] { detail::routine::swap(n, x.get(), y.get()); });
   }
 }
 
