@@ -12,6 +12,22 @@
 namespace Algorithms {
 namespace detail {
 
+// A one-letter option (trans, uplo, diag, side) must be one of the letters in allowed: "In
+// gemv, trans must be 'N', 'T' or 'C'".
+inline void check_flag(const char* name, const char* flag, char value, const char* allowed) {
+  for (const char* letter = allowed; *letter != '\0'; ++letter) {
+    if (value == *letter) {
+      return;
+    }
+  }
+  std::string letters;
+  for (const char* letter = allowed; *letter != '\0'; ++letter) {
+    letters += letter == allowed ? "" : letter[1] == '\0' ? " or " : ", ";
+    letters += std::string("'") + *letter + "'";
+  }
+  fail_value(name, std::string(flag) + " must be " + letters);
+}
+
 // Narrows a count or extent to the BLAS integer, refusing what does not fit
 // instead of letting BLAS compute on a wrapped number.
 inline blas_int to_blas_int(const char* name, size_t n) {

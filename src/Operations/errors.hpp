@@ -24,5 +24,11 @@ inline std::string message(const char* name, const std::string& what) {
   throw std::runtime_error(message(name, what));
 }
 
+// Refuses an argument's value: an invalid_argument with that message, which the binding layer
+// reports as a value error.
+[[noreturn]] inline void fail_value(const char* name, const std::string& what) {
+  throw std::invalid_argument(message(name, what));
+}
+
 }  // namespace detail
 }  // namespace Algorithms
