@@ -1,5 +1,5 @@
 // The module vexa: twelve container classes and twelve module functions,
-// registered kind by kind (Bindings/Registration.hpp); each kind's
+// registered kind by kind (Bindings/VexaRegistration.hpp); each kind's
 // registration compiles in a unit of its own (vexa_kind_*.cpp).
 
 #include <pybind11/gil_safe_call_once.h>
@@ -13,8 +13,8 @@
 #include "Bindings/ClassTable.hpp"
 #include "Bindings/Kinds.hpp"
 #include "Bindings/MainInterpreter.hpp"
-#include "Bindings/Registration.hpp"
 #include "Bindings/Registry.hpp"
+#include "Bindings/VexaRegistration.hpp"
 #include "Operations/errors.hpp"
 #include "Operations/unlocked.hpp"
 

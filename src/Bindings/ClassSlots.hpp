@@ -12,8 +12,8 @@
 #include <utility>
 
 #include "ClassTable.hpp"
-#include "FastCall.hpp"
 #include "PybindInternals.hpp"
+#include "Thunk.hpp"
 
 namespace Bindings {
 

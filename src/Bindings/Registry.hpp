@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "ClassTable.hpp"
-#include "FastCall.hpp"
 #include "Kinds.hpp"
 #include "PybindInternals.hpp"
+#include "Thunk.hpp"
 
 namespace Bindings {
 

@@ -21,9 +21,9 @@
 #include "ClassSlots.hpp"
 #include "ClassTable.hpp"
 #include "Kinds.hpp"
-#include "Registration.hpp"
 #include "Registry.hpp"
-#include "Scalars.hpp"
+#include "ScalarRule.hpp"
+#include "VexaRegistration.hpp"
 
 namespace Bindings {
 

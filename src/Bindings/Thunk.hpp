@@ -16,7 +16,7 @@
 
 #include "Kinds.hpp"
 #include "PybindInternals.hpp"
-#include "Scalars.hpp"
+#include "ScalarRule.hpp"
 
 namespace Bindings {
 
