@@ -4,4 +4,4 @@
 #include "Bindings/VexaKindRegistration.hpp"
 
 template void Bindings::register_classes<double>(pybind11::module_& m);
-template void Bindings::register_functions<double>(Bindings::Registry& registry);
+template void Bindings::register_functions<double>(Bindings::VexaRegistry& registry);

@@ -4,4 +4,4 @@
 #include "Bindings/VexaKindRegistration.hpp"
 
 template void Bindings::register_classes<float>(pybind11::module_& m);
-template void Bindings::register_functions<float>(Bindings::Registry& registry);
+template void Bindings::register_functions<float>(Bindings::VexaRegistry& registry);
