@@ -83,6 +83,8 @@ struct State {
   //   each module's own exception translators (translate_core_errors), and
   //   pybind11's base type and metaclass, which vexa's seal_module changes
   //   (PybindInternals.hpp lists each dependence).
+  // Constant besides: the method tables and type specs that CPython keeps
+  // pointers to (bareNew, vexa_io's functions and holder types).
 };
 
 inline State state;
