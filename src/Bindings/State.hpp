@@ -3,10 +3,10 @@
 // Every piece of process-wide state that a module keeps, in one object per
 // module: each extension module is a shared object of its own whose symbols
 // stay hidden, so vexa, vexa_io and every further module hold an instance of
-// their own. Every entry is read and written with the interpreter lock held
-// and never freed; check this list on an upgrade of pybind11 or CPython, and
-// before a free-threaded build, which would need a lock or atomics for each
-// entry written after the module's start.
+// their own. Every entry lives until the process ends, and is read and
+// written with the interpreter lock held; check this list on an upgrade of
+// pybind11 or CPython, and before a free-threaded build, which would need a
+// lock or atomics for each entry written after the module's start.
 
 #include <pybind11/gil_safe_call_once.h>
 #include <pybind11/pybind11.h>
