@@ -16,6 +16,7 @@ the rows in measure.py, the tables and plots in report.py.
 
 import argparse
 
+from kinds import KINDS
 from measure import dispatch_rows, io_rows, large_rows, small_rows
 from report import (
     LEGEND,
@@ -38,7 +39,7 @@ def main():
     floor = race({"floor": Statement("len(empty)", {"len": len, "empty": ()})}, repeat, budget)
     small = small_rows(repeat, budget)
     dispatch = dispatch_rows(repeat, budget)
-    large = large_rows("d" if quick else "sdcz", 1.0 if quick else 6.0)
+    large = large_rows("d" if quick else KINDS, 1.0 if quick else 6.0)
     io = io_rows(1.0 if quick else 6.0)
     write_report(out_dir, mode, floor["floor"], small, dispatch, large, io)
     plot_overhead(out_dir, small, floor["floor"])

@@ -7,6 +7,7 @@ from dataclasses import dataclass
 
 import numpy as np
 import vexa
+from kinds import COMPLEX_KINDS, DTYPES
 from scipy.linalg import blas, lapack
 
 
@@ -58,7 +59,6 @@ def verdict(*checks):
     return "FAIL: " + ", ".join(missed) if missed else "PASS"
 
 
-DTYPES = {"s": np.float32, "d": np.float64, "c": np.complex64, "z": np.complex128}
 # Sizes named in the operand layouts: vector length n (h for a two-column
 # matrix of as many elements), gemv's g, gemm's m, ls's r rows and c columns.
 SMALL = {"n": 8, "h": 4, "g": 8, "m": 8, "r": 8, "c": 8}
@@ -90,10 +90,12 @@ class Case:
         """Those of `kinds` that scipy has the routine for."""
         if "|" not in self.routine:
             return list(kinds)
-        return [kind for kind in kinds if self.routine.split("|")[kind in "cz"]]
+        return [kind for kind in kinds if self.routine.split("|")[kind in COMPLEX_KINDS]]
 
     def routine_of(self, kind):
-        return self.routine.split("|")[kind in "cz"] if "|" in self.routine else self.routine
+        return (
+            self.routine.split("|")[kind in COMPLEX_KINDS] if "|" in self.routine else self.routine
+        )
 
 
 # ls consumes A and x, so every side restores them by two copies before solving.
@@ -176,7 +178,7 @@ IO_CASES = [
 
 def scalars(kind):
     """Coefficients that keep repeated in-place updates bounded (`unit` scales exactly)."""
-    if kind in "cz":
+    if kind in COMPLEX_KINDS:
         return {"alpha": 0.5 + 0.25j, "beta": 0.5 - 0.25j, "unit": 1j}
     return {"alpha": 0.5, "beta": 0.5, "unit": -1.0}
 
@@ -192,7 +194,7 @@ def operands(kind, layout, sizes, seed=1):
         dims = [int(dim) for dim in shape.split("x")]
         size, count = math.prod(dims), min(math.prod(dims), 4099)
         chunk = rng.standard_normal(count) + (
-            1j * rng.standard_normal(count) if kind in "cz" else 0
+            1j * rng.standard_normal(count) if kind in COMPLEX_KINDS else 0
         )
         chunk = chunk.astype(DTYPES[kind])
         piece, flat = getattr(vexa, "vec" + kind)(count), getattr(vexa, "vec" + kind)(size)
@@ -236,6 +238,6 @@ def work(function, kind):
     """The unit and amount of work of one call on large operands: floating-point
     operations for gemm and matmul, elements of the largest operand otherwise."""
     if function in ("gemm", "matmul"):
-        return "GFLOP/s", 2 * LARGE["m"] ** 3 * (4 if kind in "cz" else 1)
+        return "GFLOP/s", 2 * LARGE["m"] ** 3 * (4 if kind in COMPLEX_KINDS else 1)
     count = {"matvec": LARGE["g"] ** 2, "gemv": LARGE["g"] ** 2, "ls": LARGE["r"] * LARGE["c"]}
     return "G elements/s", count.get(function, LARGE["n"])

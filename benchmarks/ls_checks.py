@@ -22,16 +22,18 @@ import timeit
 import numpy as np
 import vexa
 import vexa_io
+from kinds import COMPLEX_KINDS, DTYPES, KINDS, REAL_KINDS
 
-DTYPES = {"s": np.float32, "d": np.float64, "c": np.complex64, "z": np.complex128}
 SHAPES = [(8, 4), (100, 10), (1000, 100)]
 
 
 def problem(kind, m, n, seed=7):
     """Containers A0, b0 with random values, A and x to solve in, and their numpy twins."""
     rng = np.random.default_rng(seed)
-    a = rng.standard_normal((m, n)) + (1j * rng.standard_normal((m, n)) if kind in "cz" else 0)
-    b = rng.standard_normal(m) + (1j * rng.standard_normal(m) if kind in "cz" else 0)
+    a = rng.standard_normal((m, n)) + (
+        1j * rng.standard_normal((m, n)) if kind in COMPLEX_KINDS else 0
+    )
+    b = rng.standard_normal(m) + (1j * rng.standard_normal(m) if kind in COMPLEX_KINDS else 0)
     a, b = a.astype(DTYPES[kind], order="F"), b.astype(DTYPES[kind])
     made = {}
     for name, values in (("A0", a), ("b0", b)):
@@ -45,7 +47,7 @@ def cost():
 
     print("shape     kind  vexa µs  scipy µs  vexa/scipy")
     for m, n in SHAPES:
-        for kind in "sdcz":
+        for kind in KINDS:
             made, a, b = problem(kind, m, n)
             vexa_ns = {**made, "function": vexa.ls, "copy": vexa.copy}
             gels = getattr(lapack, kind + "gels")
@@ -132,7 +134,7 @@ def margins():
     cases += [("Kahan 60", kahan(60)), ("Kahan 200", kahan(200))]
     print(f"{'problem':22} kind  pivot ratio/limit  rcond/eps  verdict")
     for name, a in cases:
-        for kind in "sd":
+        for kind in REAL_KINDS:
             verdict, pivot, condition = margins_of(kind, a)
             print(f"{name:22} {kind:>4} {pivot:18.3g} {condition:10.3g}  {verdict}")
 

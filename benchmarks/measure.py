@@ -22,6 +22,7 @@ from cases import (
     vexa_namespace,
     work,
 )
+from kinds import KINDS
 from threadpoolctl import threadpool_limits
 from timing import Statement, race, race_large
 
@@ -116,7 +117,7 @@ class IoRow(Row):
 def small_rows(repeat, budget):
     rows = []
     for case in CASES:
-        for kind in case.kinds("sdcz"):
+        for kind in case.kinds(KINDS):
             made = operands(kind, case.first, SMALL)
             scipy_ns, numpy_ns = reference_namespaces(case, kind, made)
             entries = {
@@ -150,7 +151,7 @@ def small_rows(repeat, budget):
                 )
             )
     for element in ELEMENTS:
-        for kind in "sdcz":
+        for kind in KINDS:
             made = operands(kind, element.layout, SMALL)
             entries = {
                 side: Statement(
@@ -182,7 +183,7 @@ def dispatch_rows(repeat, budget):
     that a call can select, through the front and through the overload chain."""
     rows = []
     for case in CASES:
-        kinds, call = case.kinds("sdcz"), case.vexa.split("; ")[-1]
+        kinds, call = case.kinds(KINDS), case.vexa.split("; ")[-1]
         first_ops = operands(kinds[0], case.first, EMPTY)
         last_ops = operands(kinds[-1], case.last or case.first, EMPTY)
         first = vexa_namespace(case.function, kinds[0], first_ops)

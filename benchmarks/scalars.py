@@ -21,6 +21,8 @@ import tempfile
 from dataclasses import dataclass
 from pathlib import Path
 
+from kinds import COMPLEX_KINDS, KINDS, OWN
+
 RESULTS = Path(__file__).resolve().parent / "results"
 MARKS = r"""
 #include <valgrind/callgrind.h>
@@ -36,16 +38,15 @@ STATEMENTS = {
 # repeated in-place updates bounded and avoid the BLAS shortcuts for 0 and 1.
 NEAR, OTHER = 1.15, 1.5
 TYPES = {
-    "float": (OTHER, "cz"),
-    "int": (NEAR, "sdcz"),
-    "numpy.float64": (NEAR, "sdcz"),
-    "numpy.complex128": (NEAR, "cz"),
-    "numpy.float32": (OTHER, "sdcz"),
-    "numpy.int64": (OTHER, "sdcz"),
-    "Fraction": (OTHER, "sdcz"),
-    "Decimal": (OTHER, "sdcz"),
+    "float": (OTHER, COMPLEX_KINDS),
+    "int": (NEAR, KINDS),
+    "numpy.float64": (NEAR, KINDS),
+    "numpy.complex128": (NEAR, COMPLEX_KINDS),
+    "numpy.float32": (OTHER, KINDS),
+    "numpy.int64": (OTHER, KINDS),
+    "Fraction": (OTHER, KINDS),
+    "Decimal": (OTHER, KINDS),
 }
-OWN = {"s": "float", "d": "float", "c": "complex", "z": "complex"}
 # Types that a complex kind converts through complex(); the others go through float() in every
 # kind.
 COMPLEX_CONVERSION = ("numpy.complex128", "Decimal")
@@ -79,12 +80,12 @@ def child(calls, marks):
         measure(lib, calls, label, convert, empty, (own, own(2), 0, 0, 0, 0))
     for function, statement in STATEMENTS.items():
         body = loop(statement)
-        for kind in "sdcz":
+        for kind in KINDS:
             call = getattr(vexa, function, None)
             x, y, A = vexa_operands(vexa, kind)
             for name in [OWN[kind], *(other for other in TYPES if kind in TYPES[other][1])]:
                 alpha, beta = make[name](2), make[name](-1)
-                complex_way = kind in "cz" and name in ("complex", *COMPLEX_CONVERSION)
+                complex_way = kind in COMPLEX_KINDS and name in ("complex", *COMPLEX_CONVERSION)
                 conversion = complex if complex_way else float
                 label = f"{function} {kind} {name}"
                 measure(lib, calls, label, body, empty, (call, alpha, beta, x, y, A))

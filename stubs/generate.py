@@ -1,6 +1,7 @@
 """Writes the type stubs of vexa and vexa_io from the kinds and the module
 functions' parameter lists, as stub-only packages (vexa-stubs, vexa_io-stubs)
-that mypy and pyright both find for top-level extension modules.
+that mypy and pyright both find for top-level extension modules. Its table of
+kinds is the one that the tests and benchmarks read too.
 
     python stubs/generate.py           # rewrite the stubs
     python stubs/generate.py --check   # fail when the committed stubs are stale
@@ -9,10 +10,41 @@ that mypy and pyright both find for top-level extension modules.
 import argparse
 import sys
 from pathlib import Path
+from typing import NamedTuple
 
 HERE = Path(__file__).resolve().parent
-KINDS = {"s": "float", "d": "float", "c": "complex", "z": "complex"}
 CONTAINERS = ("vec", "view", "mat")
+
+
+class Kind(NamedTuple):
+    """A scalar kind: its letter, numpy's name of its element type, the Python type of its values
+    and the letter of the real kind of its precision."""
+
+    letter: str
+    dtype: str
+    scalar: str
+    real: str
+
+    @property
+    def classes(self):
+        """Its class names, in registration order."""
+        return tuple(prefix + self.letter for prefix in CONTAINERS)
+
+    @property
+    def is_complex(self):
+        return self.scalar == "complex"
+
+
+# The kinds in registration order, by letter.
+KINDS = {
+    kind.letter: kind
+    for kind in (
+        Kind("s", "float32", "float", "s"),
+        Kind("d", "float64", "float", "d"),
+        Kind("c", "complex64", "complex", "s"),
+        Kind("z", "complex128", "complex", "d"),
+    )
+}
 
 # Each function's parameters and result by role: s a scalar of the kind, m
 # its matrix class, a any of its classes, o any of its classes that the call
@@ -35,7 +67,7 @@ COMPLEX_ONLY = {"hdot"}
 
 
 def vector_methods(kind):
-    scalar = KINDS[kind]
+    scalar = KINDS[kind].scalar
     return [
         "    def numel(self) -> int: ...",
         "    def dim(self, idx: int, /) -> int: ...",
@@ -48,7 +80,7 @@ def vector_methods(kind):
 
 
 def container_class(prefix, kind):
-    scalar, cls = KINDS[kind], prefix + kind
+    scalar, cls = KINDS[kind].scalar, prefix + kind
     body = {
         "vec": ["    def __init__(self, n: int, /) -> None: ...", *vector_methods(kind)],
         # Views arise only from slicing; calling a view class raises TypeError.
@@ -69,7 +101,12 @@ def container_class(prefix, kind):
 
 def function(name, kind):
     params, result = FUNCTIONS[name].split(" -> ")
-    roles = {"s": KINDS[kind], "m": f"mat{kind}", "a": f"_Any{kind}", "o": f"_{kind.upper()}"}
+    roles = {
+        "s": KINDS[kind].scalar,
+        "m": f"mat{kind}",
+        "a": f"_Any{kind}",
+        "o": f"_{kind.upper()}",
+    }
     roles["None"] = "None"
     args = ", ".join(f"{p}: {roles[role]}" for p, role in (p.split(":") for p in params.split()))
     return ["@overload", f"def {name}({args}, /) -> {roles[result]}: ..."]
@@ -88,14 +125,14 @@ def vexa_stub():
         for prefix in CONTAINERS:
             lines += container_class(prefix, kind)
     for kind in KINDS:
-        classes = ", ".join(prefix + kind for prefix in CONTAINERS)
+        classes = ", ".join(KINDS[kind].classes)
         typevar = f"_{kind.upper()}"
-        union = " | ".join(prefix + kind for prefix in CONTAINERS)
+        union = " | ".join(KINDS[kind].classes)
         lines += [f"_Any{kind} = {union}", f'{typevar} = TypeVar("{typevar}", {classes})']
     lines.append("")
     for name in FUNCTIONS:
         for kind in KINDS:
-            if name not in COMPLEX_ONLY or KINDS[kind] == "complex":
+            if name not in COMPLEX_ONLY or KINDS[kind].is_complex:
                 lines += function(name, kind)
     return "\n".join(lines) + "\n"
 
@@ -112,7 +149,7 @@ def conversion(name):
 
 
 def vexa_io_stub():
-    containers = [prefix + kind for kind in KINDS for prefix in CONTAINERS]
+    containers = [cls for kind in KINDS.values() for cls in kind.classes]
     made = [prefix + kind for prefix in ("vec", "mat") for kind in KINDS]
     return "\n".join(
         [

@@ -15,11 +15,20 @@ import pytest
 import vexa
 from hypothesis import settings
 
-KINDS = "sdcz"
-DTYPES = {"s": np.float32, "d": np.float64, "c": np.complex64, "z": np.complex128}
-CONTAINERS = ("vec", "view", "mat")
+# stubs/generate.py, whose tables give the kinds, and each function's parameters by role: s a
+# scalar of the kind, m a matrix, a or o any container.
+STUBS = SimpleNamespace(
+    **runpy.run_path(str(Path(__file__).resolve().parent.parent / "stubs" / "generate.py"))
+)
+KINDS = "".join(STUBS.KINDS)  # their letters, in registration order
+COMPLEX_KINDS = "".join(k for k in KINDS if STUBS.KINDS[k].is_complex)
+REAL_KINDS = "".join(k for k in KINDS if not STUBS.KINDS[k].is_complex)
+DTYPES = {k: np.dtype(kind.dtype).type for k, kind in STUBS.KINDS.items()}
+# Kinds of single precision: their real counterpart is float32.
+SINGLE_KINDS = "".join(k for k in KINDS if DTYPES[STUBS.KINDS[k].real] == np.float32)
+CONTAINERS = STUBS.CONTAINERS
 # Relative tolerance of results computed in each precision.
-RTOL = {"s": 2e-5, "d": 1e-12, "c": 2e-5, "z": 1e-12}
+RTOL = {k: 2e-5 if k in SINGLE_KINDS else 1e-12 for k in KINDS}
 TINY = {k: 16 * np.finfo(DTYPES[k]).tiny for k in KINDS}  # results in the subnormal range
 
 
@@ -71,7 +80,7 @@ def vexa_class(prefix, kind):
     return getattr(vexa, prefix + kind)
 
 
-CLASS_NAMES = [prefix + kind for kind in KINDS for prefix in CONTAINERS]  # in registration order
+CLASS_NAMES = [cls for kind in STUBS.KINDS.values() for cls in kind.classes]  # registration order
 MATRICES = tuple(vexa_class("mat", kind) for kind in KINDS)
 
 
@@ -79,11 +88,6 @@ def is_matrix(obj):
     return isinstance(obj, MATRICES)
 
 
-# stubs/generate.py, whose table gives each function's parameters by role: s a scalar of the
-# kind, m a matrix, a or o any container.
-STUBS = SimpleNamespace(
-    **runpy.run_path(str(Path(__file__).resolve().parent.parent / "stubs" / "generate.py"))
-)
 # The module's functions in registration order: its public attributes that are no classes.
 FUNCTIONS = tuple(n for n, v in vars(vexa).items() if n[0] != "_" and not isinstance(v, type))
 # Each function's parameters, from the stub table: s a scalar, M a matrix, v any container.
@@ -94,11 +98,11 @@ PARAMS = {
 
 
 def kinds_of(name):
-    return "cz" if name in STUBS.COMPLEX_ONLY else KINDS
+    return COMPLEX_KINDS if name in STUBS.COMPLEX_ONLY else KINDS
 
 
 PAIRS = [(a, b) for a in CONTAINERS for b in CONTAINERS]
-FACTOR = {"s": -1.25, "d": -1.25, "c": 1.5 - 0.5j, "z": 1.5 - 0.5j}
+FACTOR = {k: 1.5 - 0.5j if k in COMPLEX_KINDS else -1.25 for k in KINDS}
 
 
 class Route(NamedTuple):
@@ -132,7 +136,7 @@ PROFILE = settings.get_profile("ci" if CI else "vexa-quick")
 
 def random_array(kind, shape, rng):
     values = rng.standard_normal(shape)
-    if kind in "cz":
+    if kind in COMPLEX_KINDS:
         values = values + 1j * rng.standard_normal(shape)
     return values.astype(DTYPES[kind])
 

@@ -19,6 +19,7 @@ from helpers import (
     KINDS,
     PARAMS,
     PROFILE,
+    REAL_KINDS,
     TEXTS,
     Operand,
     fails,
@@ -118,7 +119,7 @@ def miscall(draw, route, category):
     name, kind, args, run = call(draw, route, names.get(category, list(PARAMS)))
     i = draw.choice([p for p, s in enumerate(PARAMS[name]) if s != "s"])
     text = TEXTS["refused"].format("function", name=name)
-    if category == "kind" and "s" in PARAMS[name] and kind in "sd" and draw.chance(30):
+    if category == "kind" and "s" in PARAMS[name] and kind in REAL_KINDS and draw.chance(30):
         args[0] = 1j  # a complex coefficient with real containers
     elif category == "kind":
         other = draw.choice([k for k in kinds_of(name) if k != kind])

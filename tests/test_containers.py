@@ -8,9 +8,11 @@ import pytest
 import vexa
 from helpers import (
     CLASS_NAMES,
+    COMPLEX_KINDS,
     CONTAINERS,
     DTYPES,
     KINDS,
+    REAL_KINDS,
     STUBS,
     TEXTS,
     Operand,
@@ -43,7 +45,7 @@ COLUMNS = [(0, []), (1, [0]), (4, [0, 1, 2, 3]), (5, [0, 1, 2, -1, 4])]
 
 def entry(kind, x):
     x = DTYPES[kind](x).item()
-    return f"({x.real:.14e},{x.imag:.14e})" if kind in "cz" else f"{x:.14e}"
+    return f"({x.real:.14e},{x.imag:.14e})" if kind in COMPLEX_KINDS else f"{x:.14e}"
 
 
 def test_module_attributes_in_order():
@@ -80,13 +82,13 @@ def test_matrix_bounds(kind, shape, index, text):
 @pytest.mark.parametrize("kind", KINDS)
 def test_conversions_and_matrix_index_forms(kind):
     vec, mat, view = (vexa_class(prefix, kind) for prefix in ("vec", "mat", "view"))
-    v, m, value = vec(1), mat(2, 3), (0.1 + 0.2j if kind in "cz" else 0.1)
+    v, m, value = vec(1), mat(2, 3), (0.1 + 0.2j if kind in COMPLEX_KINDS else 0.1)
     v[0] = value
     assert v[0] == DTYPES[kind](value).item()  # single precision widened exactly
     for given in (2, 1.5):  # an int for every kind, a float for complex kinds too
         v[0] = given
-        assert v[0] == given and type(v[0]) is (complex if kind in "cz" else float)
-    if kind in "sd":
+        assert v[0] == given and type(v[0]) is (complex if kind in COMPLEX_KINDS else float)
+    if kind in REAL_KINDS:
         pytest.raises(TypeError, v.__setitem__, 0, 1 + 2j)
     m[1, 2], m[[0, 1]] = 7, 5
     assert m[(1, 2)] == m[[1, 2]] == 7 and m[0, 1] == 5 and m[0, 2] == m[1, 1] == 0
@@ -132,7 +134,7 @@ def test_slice(kind, container, cut, taken):
 @pytest.mark.parametrize("kind", KINDS)
 @pytest.mark.parametrize("container", CONTAINERS[:2])
 def test_vector_repr(kind, container, capsys):
-    values = [1.5, -2.0, 0.1, 1 - 2j if kind in "cz" else 3.0]
+    values = [1.5, -2.0, 0.1, 1 - 2j if kind in COMPLEX_KINDS else 3.0]
     c = Operand(kind, container, values).obj
     lines = [f"[{entry(kind, x)}]\n" for x in values]
     assert repr(c) == str(c) == HEAD.format(4) + "".join(lines)

@@ -9,8 +9,9 @@ import subprocess
 import sys
 import textwrap
 
+import numpy as np
 import pytest
-from helpers import CLASS_NAMES
+from helpers import CLASS_NAMES, COMPLEX_KINDS, DTYPES, KINDS
 
 pytestmark = pytest.mark.slow
 MAKE = {"vec": "vexa.vec{}(5)", "view": "vexa.vec{}(7)[1:6]", "mat": "vexa.mat{}(5, 1)"}
@@ -66,7 +67,7 @@ def prelude(name):
             raise AssertionError(statement + " was allowed")
 
         def works(obj):
-            vexa.scale({"2j" if kind in "cz" else "2.0"}, obj)
+            vexa.scale({"2j" if kind in COMPLEX_KINDS else "2.0"}, obj)
             obj[{(0, 0) if container == "mat" else 0}] = 1
             assert obj.numel() == 5 and repr(obj)
 
@@ -219,6 +220,11 @@ BUFFER_REQUESTS = {
 }
 
 
+# Each kind's element format and size in a buffer, as numpy gives them.
+FORMATS = {k: memoryview(np.zeros(1, DTYPES[k])).format.encode() for k in KINDS}
+SIZES = {k: np.dtype(DTYPES[k]).itemsize for k in KINDS}
+
+
 @pytest.mark.parametrize("request_name", BUFFER_REQUESTS)
 def test_buffer_request(request_name):
     flags, answer = BUFFER_REQUESTS[request_name]
@@ -229,8 +235,7 @@ def test_buffer_request(request_name):
         import vexa_io
 
         flags, answer = {flags}, {answer!r}
-        FORMATS = {{"s": b"f", "d": b"d", "c": b"Zf", "z": b"Zd"}}
-        SIZES = {{"s": 4, "d": 8, "c": 8, "z": 16}}
+        FORMATS, SIZES = {FORMATS!r}, {SIZES!r}
         ssize_p = ctypes.POINTER(ctypes.c_ssize_t)
 
 
@@ -247,7 +252,7 @@ def test_buffer_request(request_name):
         api.PyObject_GetBuffer.argtypes = [ctypes.py_object, ctypes.POINTER(Buffer), ctypes.c_int]
         api.PyBuffer_Release.argtypes = [ctypes.POINTER(Buffer)]
         api.PyBuffer_IsContiguous.argtypes = [ctypes.POINTER(Buffer), ctypes.c_char]
-        for kind in "sdcz":
+        for kind in {KINDS!r}:
             vector = getattr(vexa, "vec" + kind)(7)
             for i in range(7):
                 vector[i] = i + 1

@@ -9,10 +9,20 @@ from fractions import Fraction
 
 import numpy as np
 import pytest
-from helpers import CHAIN, CONTAINERS, FAST, FUNCTIONS, KINDS, Operand, flat, random_array
+from helpers import (
+    CHAIN,
+    COMPLEX_KINDS,
+    CONTAINERS,
+    FAST,
+    FUNCTIONS,
+    KINDS,
+    Operand,
+    flat,
+    random_array,
+)
 
 SHAPES = {"vec": (3,), "view": (3,), "mat": (3, 3)}
-NEXT_KIND = dict(zip("sdcz", "dczs", strict=True))
+NEXT_KIND = dict(zip(KINDS, KINDS[1:] + KINDS[0], strict=True))
 
 
 class Real(float):
@@ -65,7 +75,7 @@ assert {name for name, _, _ in CASES} == set(FUNCTIONS)
 def outcome(function, params, classes, arrays, call):
     """Result (index of the operand returned, repr of anything else, or the
     exception's type and text) and every operand's storage afterwards."""
-    scalar = (SCALARS | FURTHER).get(call, 0.1 - 0.3j if classes[0][-1] in "cz" else 0.1)
+    scalar = (SCALARS | FURTHER).get(call, 0.1 - 0.3j if classes[0][-1] in COMPLEX_KINDS else 0.1)
     ops = [
         Operand(c[-1], c[:-1], a.flatten(order="F"), a.shape)
         for c, a in zip(classes, arrays, strict=True)

@@ -8,6 +8,7 @@ import numpy as np
 import pytest
 import vexa
 from helpers import (
+    COMPLEX_KINDS,
     CONTAINERS,
     DTYPES,
     FACTOR,
@@ -15,7 +16,9 @@ from helpers import (
     KINDS,
     PAIRS,
     PARAMS,
+    REAL_KINDS,
     RTOL,
+    SINGLE_KINDS,
     TEXTS,
     Operand,
     fails,
@@ -54,7 +57,7 @@ def test_values(route, kind, op, pair, rng):
     n, a = ex.size, FACTOR[kind]
     result = call(route, op, kind, x, y)
     if op in ("dot", "hdot"):
-        assert type(result) is (complex if kind in "cz" else float)
+        assert type(result) is (complex if kind in COMPLEX_KINDS else float)
         # Computed in the operands' precision: the value is exactly representable there.
         assert np.array(result, dtype=DTYPES[kind]).item() == result
         terms = (np.conj(ex) if op == "hdot" else ex).astype(complex) * ey[:n]
@@ -76,7 +79,7 @@ def test_values(route, kind, op, pair, rng):
 @pytest.mark.parametrize("factor", [2, 2.0, 1j])
 def test_scalar_conversion(kind, factor):
     x = Operand(kind, "vec", [1.5, -3]).obj
-    refused = kind in "sd" and isinstance(factor, complex)
+    refused = kind in REAL_KINDS and isinstance(factor, complex)
     with pytest.raises(TypeError) if refused else contextlib.nullcontext():
         assert vexa.scale(factor, x) is x
     assert (x[0], x[1]) == ((1.5, -3) if refused else (1.5 * factor, -3 * factor))
@@ -86,8 +89,8 @@ def test_scalar_conversion(kind, factor):
 def test_dot_conjugation_and_precision(kind):
     third, three = (Operand(kind, "vec", [v]).obj for v in (np.float32(1 / 3), 3))
     # (1/3 in single precision) * 3 rounds to 1 in single precision, not in double.
-    assert vexa.dot(third, three) == (1.0 if kind in "sc" else float(np.float32(1 / 3)) * 3)
-    if kind in "cz":
+    assert vexa.dot(third, three) == (1.0 if kind in SINGLE_KINDS else float(np.float32(1 / 3)) * 3)
+    if kind in COMPLEX_KINDS:
         i = Operand(kind, "vec", [1j]).obj
         assert (vexa.dot(i, i), vexa.hdot(i, i)) == (-1, 1)
 

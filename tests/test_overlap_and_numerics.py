@@ -10,6 +10,7 @@ import numpy as np
 import pytest
 import vexa
 from helpers import (
+    COMPLEX_KINDS,
     CONTAINERS,
     DTYPES,
     FACTOR,
@@ -78,7 +79,7 @@ def test_level1_on_one_run(name, container, kind, rng):
 def test_reads_and_empty_runs_never_refused(kind, rng):
     v = vector(kind, 9, rng)
     values = flat(v, kind)
-    for name in ("dot", "hdot") if kind in "cz" else ("dot",):
+    for name in ("dot", "hdot") if kind in COMPLEX_KINDS else ("dot",):
         terms = (np.conj(values[0:6]) if name == "hdot" else values[0:6]) * values[1:7]
         got = getattr(vexa, name)(v[0:6], v[1:7])
         assert abs(got - terms.sum()) <= RTOL[kind] * np.abs(terms).sum()
@@ -305,11 +306,11 @@ def test_scale_by_zero_is_element_wise(spot, container, kind, rng):
     # zero (older OpenBLAS, whose real routine sets every element for a zero factor), but never
     # reaches its neighbours.
     values = random_array(kind, 9, rng)
-    values[spot] = complex(np.nan, 1) if kind in "cz" else np.nan
-    values[(spot + 4) % 9] = complex(2, np.inf) if kind in "cz" else -np.inf
+    values[spot] = complex(np.nan, 1) if kind in COMPLEX_KINDS else np.nan
+    values[(spot + 4) % 9] = complex(2, np.inf) if kind in COMPLEX_KINDS else -np.inf
     x = Operand(kind, container, values, (3, 3))
-    parts = (np.real, np.imag) if kind in "cz" else (np.real,)
-    for zero in (0, 0.0, 0j) if kind in "cz" else (0, 0.0):
+    parts = (np.real, np.imag) if kind in COMPLEX_KINDS else (np.real,)
+    for zero in (0, 0.0, 0j) if kind in COMPLEX_KINDS else (0, 0.0):
         vexa.scale(zero, x.obj)
         for part in parts:
             got, finite = part(x.values()), np.isfinite(part(values))
@@ -324,7 +325,7 @@ def by_parts(r, values, plus=0):
     return out
 
 
-@pytest.mark.parametrize("kind", "cz")
+@pytest.mark.parametrize("kind", COMPLEX_KINDS)
 @pytest.mark.parametrize("container", ["vec", "view"])
 @pytest.mark.parametrize("n", [3, 37])  # OpenBLAS's complex kernels differed below 8 or 16
 def test_real_complex_factor_works_part_by_part(n, container, kind, rng):

@@ -5,7 +5,17 @@ import re
 import numpy as np
 import pytest
 import vexa
-from helpers import CONTAINERS, KINDS, RTOL, TEXTS, Operand, fails, random_array, vexa_class
+from helpers import (
+    COMPLEX_KINDS,
+    CONTAINERS,
+    KINDS,
+    RTOL,
+    TEXTS,
+    Operand,
+    fails,
+    random_array,
+    vexa_class,
+)
 
 GEMV, GEMM = TEXTS["gemv"], TEXTS["gemm"]
 SHORT = TEXTS["short for A"].replace("{name}", "NAME")  # NAME: the function called
@@ -33,7 +43,7 @@ def test_products_against_numpy(name, xc, yc, kind, rng):
     xv, want = x.values(), y.values().astype(complex)
     product = (a @ xv.reshape(xshape, order="F")).flatten("F") if name == "gemm" else a @ xv[:3]
     unit = "matmul" if name == "gemm" else "matvec"
-    pairs = [(2, -1), (0.5, 2.0)] + ([(1.5 - 2j, 0.5 + 1j)] if kind in "cz" else [])
+    pairs = [(2, -1), (0.5, 2.0)] + ([(1.5 - 2j, 0.5 + 1j)] if kind in COMPLEX_KINDS else [])
     for function, coefficients in [(name, p) for p in pairs] + [(unit, ())] * 2:
         assert getattr(vexa, function)(*coefficients, A.obj, x.obj, y.obj) is y.obj
         alpha, beta = coefficients or (1, 1)

@@ -6,6 +6,7 @@ import numpy as np
 import pytest
 import vexa
 from helpers import (
+    COMPLEX_KINDS,
     CONTAINERS,
     DTYPES,
     FUNCTIONS,
@@ -13,6 +14,7 @@ from helpers import (
     PAIRS,
     PARAMS,
     PROFILE,
+    REAL_KINDS,
     RTOL,
     TINY,
     Operand,
@@ -62,7 +64,7 @@ def coef(data, kind):
     value = data.draw(
         st.integers(-3, 3) | st.floats(-3, 3) | st.complex_numbers(max_magnitude=3, allow_nan=False)
     )
-    value = value if kind in "cz" or not isinstance(value, complex) else value.real
+    value = value if kind in COMPLEX_KINDS or not isinstance(value, complex) else value.real
     return value, complex(DTYPES[kind](value))
 
 
@@ -82,7 +84,7 @@ def test_level1(name, kind, cx, cy, data):
     (a, a_ref), xv, yv, rt = coef(data, kind), x.initial, y.initial[: x.initial.size], RTOL[kind]
     result = getattr(vexa, name)(*((a, x.obj, y.obj) if name == "axpy" else (x.obj, y.obj)))
     if name in ("dot", "hdot"):
-        assert type(result) is (float if kind in "sd" else complex)
+        assert type(result) is (float if kind in REAL_KINDS else complex)
         products = (np.conj(xv) if name == "hdot" else xv) * yv
         assert abs(result - products.sum()) <= rt * np.abs(products).sum() + TINY[kind]
         x.check(), y.check()

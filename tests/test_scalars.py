@@ -12,7 +12,7 @@ from fractions import Fraction
 import numpy as np
 import pytest
 import vexa
-from helpers import CONTAINERS, KINDS, TEXTS, Operand, is_matrix, vexa_class
+from helpers import CONTAINERS, KINDS, REAL_KINDS, TEXTS, Operand, is_matrix, vexa_class
 
 COMPLEX = [1 + 2j, np.complex128(1 + 2j), np.complex64(1 + 2j), np.complex128(3), np.complex64(3)]
 COMPLEX += [np.array(1 + 2j)]
@@ -33,7 +33,7 @@ def calls(route, obj, value):
 
 @pytest.mark.parametrize("value", COMPLEX, ids=repr)
 @pytest.mark.parametrize("container", CONTAINERS)
-@pytest.mark.parametrize("kind", "sd")
+@pytest.mark.parametrize("kind", REAL_KINDS)
 def test_complex_numbers_are_refused(kind, container, value, route):
     operand = Operand(kind, container, [1.0, -2.0, 3.0])
     with warnings.catch_warnings(record=True) as caught:
