@@ -60,8 +60,8 @@ void Operations::ls(const T& A, S& x) {
   const blas_int n = detail::to_blas_int("ls", A.template dim<1>());
   detail::refuse_shared("ls", detail::run("vector x", x.get(), rows),
                         detail::run("matrix A", A.get(), A.numel()));
+  detail::SolveChecks<V> checks("ls", m, n, A.get());
   // Only b = x[0:m] is read; x[m:n] only receives the solution.
-  detail::refuse_not_finite("ls", "matrix A", A.get(), A.numel());
   detail::refuse_not_finite("ls", "vector x", x.get(), static_cast<size_t>(m));
   const blas_int lda = detail::leading_dimension(m);
   const blas_int ldb = detail::leading_dimension(std::max(m, n));
@@ -75,11 +75,10 @@ void Operations::ls(const T& A, S& x) {
   const size_t lwork =
       std::max({static_cast<size_t>(std::real(wanted)), k + std::max<size_t>(k, 1), 3 * k});
   // Left uninitialised: the routines write before they read.
-  const std::unique_ptr<V[]> scratch(new V[lwork + detail::SolveChecks<V>::factor_size(k)]);
+  const std::unique_ptr<V[]> scratch(new V[lwork + detail::SolveChecks<V>::space_size(k)]);
   const std::unique_ptr<detail::trcon_extra<V>[]> extra(new detail::trcon_extra<V>[k]);
   V* const work = scratch.get();
   const blas_int workSize = detail::to_blas_int("ls", lwork);
-  detail::SolveChecks<V> checks("ls", m, n, A.get(), work + lwork, work, extra.get());
   // The solve and the tests of its results touch no caller's object; a refusal leaves after the
   // lock is retaken, with x back in the caller's units.
   detail::unlocked(Work::solve, double(m) * double(n) * double(std::min(m, n)), [&] {
@@ -87,7 +86,7 @@ void Operations::ls(const T& A, S& x) {
     const detail::RangeKept<V> kept(x.get(), rows, 1, static_cast<size_t>(m), rows, &exponent);
     detail::refuse_solver_status(
         "ls", detail::routine::gels(m, n, A.get(), lda, x.get(), ldb, work, workSize));
-    checks.factor(A.get(), lda);
+    checks.factor(A.get(), lda, work + lwork, work, extra.get());
     checks.solution(x.get());
   });
 }

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <complex>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <type_traits>
@@ -54,32 +56,86 @@ using real_of = decltype(std::abs(V()));
 template <class V>
 using trcon_extra = std::conditional_t<std::is_floating_point<V>::value, lapack_int, real_of<V>>;
 
-// Refuses NaN and Inf among the count elements at p, which the operation
-// name reads as operand ("matrix A"): a solve would spread them through the
-// whole solution. One pass; the text names what it found, "NaN", "Inf" or
-// "NaN and Inf", a part (real or imaginary) of an element counting alone.
-template <class V>
-void refuse_not_finite(const char* name, const char* operand, const V* p, size_t count) {
-  using Real = real_of<V>;
-  constexpr Real largest = std::numeric_limits<Real>::max();
-  bool bad = false;
-  for (size_t i = 0; i < count; ++i) {
-    bad |= !(std::abs(std::real(p[i])) <= largest) | !(std::abs(std::imag(p[i])) <= largest);
+// The range where ?gels leaves its operands as they are: it scales A, or a
+// right-hand side, whose largest magnitude lies outside [low, 1 / low].
+template <class Real>
+constexpr Real solver_low() {
+  return std::numeric_limits<Real>::min() / std::numeric_limits<Real>::epsilon();
+}
+
+// The bits of |x| that reach() compares: all of a float's, the top 32 of a
+// double's (exponent and 20 bits of fraction). They order magnitudes as the
+// numbers do, exactly so at powers of two, and put NaN and Inf above every
+// finite number.
+template <class Real>
+std::uint32_t magnitude_word(Real x) {
+  if constexpr (sizeof(Real) == 4) {
+    std::uint32_t bits = 0;
+    std::memcpy(&bits, &x, sizeof x);
+    return bits & 0x7fffffffu;
+  } else {
+    std::uint64_t bits = 0;
+    std::memcpy(&bits, &x, sizeof x);
+    return static_cast<std::uint32_t>(bits >> 32) & 0x7fffffffu;
   }
-  if (!bad) {
+}
+
+// What one pass over the real and imaginary parts of count elements found:
+// a part of magnitude at least high (a power of two, or infinity to find
+// only NaN and Inf), and whether every part lies below low (a power of
+// two). Integer operations on magnitude words, so that it runs as vector
+// instructions.
+struct Reach {
+  bool beyond, below;
+};
+
+template <class V>
+Reach reach(const V* p, size_t count, real_of<V> low, real_of<V> high) {
+  using Real = real_of<V>;
+  // A complex number is an array of its two parts.
+  const Real* parts = reinterpret_cast<const Real*>(p);
+  const size_t n = count * (sizeof(V) / sizeof(Real));
+  const std::uint32_t lowWord = magnitude_word(low), highWord = magnitude_word(high);
+  std::uint32_t beyond = 0, below = 1;
+  for (size_t i = 0; i < n; ++i) {
+    const std::uint32_t word = magnitude_word(parts[i]);
+    beyond |= word >= highWord;
+    below &= word < lowWord;
+  }
+  return {beyond != 0, below != 0};
+}
+
+// Refuses NaN and Inf among the count elements at p, if found is true
+// (reach() found a part beyond the kind's largest number or beyond a lower
+// limit, which this pass tells apart): a solve would spread them through
+// the whole solution. The text names what it found, "NaN", "Inf" or "NaN
+// and Inf", a part (real or imaginary) of an element counting alone.
+template <class V>
+void refuse_found(const char* name, const char* operand, const V* p, size_t count, bool found) {
+  if (!found) {
     return;
   }
   bool nan = false, inf = false;
   for (size_t i = 0; i < count; ++i) {
-    for (const Real part : {std::real(p[i]), std::imag(p[i])}) {
+    for (const real_of<V> part : {std::real(p[i]), std::imag(p[i])}) {
       nan |= std::isnan(part);
       inf |= std::isinf(part);
     }
   }
-  fail(name, std::string(operand) + " contains " +
-                 (nan && inf ? "NaN and Inf"
-                  : nan      ? "NaN"
-                             : "Inf"));
+  if (nan || inf) {
+    fail(name, std::string(operand) + " contains " +
+                   (nan && inf ? "NaN and Inf"
+                    : nan      ? "NaN"
+                               : "Inf"));
+  }
+}
+
+// Refuses NaN and Inf among the count elements at p, which the operation
+// name reads as operand ("vector x"), before anything is touched.
+template <class V>
+void refuse_not_finite(const char* name, const char* operand, const V* p, size_t count) {
+  const real_of<V> infinity = std::numeric_limits<real_of<V>>::infinity();
+  refuse_found(name, operand, p, count, reach(p, count, real_of<V>(0), infinity).beyond);
 }
 
 // A Euclidean norm as scale * norm: scale is 1 when the plain sum of
@@ -127,16 +183,30 @@ real_of<V> line_norm(const V* p, size_t count, size_t step) {
 }
 
 // 2 to the power of minus the exponent of the power of two nearest x,
-// kept a normal number whose inverse is normal too.
+// kept a normal number whose inverse is normal too. A normal x is read from
+// its bits: 1.f * 2^e is nearer 2^(e + 1) than 2^e when 1.f >= sqrt(2).
 template <class Real>
 Real nearest_power_of_two_inverse(Real x) {
+  using limits = std::numeric_limits<Real>;
+  using Bits = std::conditional_t<sizeof(Real) == 4, std::uint32_t, std::uint64_t>;
+  constexpr int fraction = limits::digits - 1, bias = limits::max_exponent - 1;
+  constexpr Bits fractionMask = (Bits(1) << fraction) - 1;
+  constexpr int low = 1 - limits::max_exponent, high = 1 - limits::min_exponent;
+  Bits bits = 0, root = 0;
+  std::memcpy(&bits, &x, sizeof x);
+  const int biased = static_cast<int>(bits >> fraction);
   int exponent = 0;
-  if (std::frexp(x, &exponent) < std::sqrt(Real(0.5))) {
+  if (biased > 0 && biased < 2 * bias + 1) {
+    const Real sqrt2 = std::sqrt(Real(2));
+    std::memcpy(&root, &sqrt2, sizeof sqrt2);
+    exponent = biased - bias + ((bits & fractionMask) >= (root & fractionMask) ? 1 : 0);
+  } else if (std::frexp(x, &exponent) < std::sqrt(Real(0.5))) {
     --exponent;
   }
-  constexpr int low = 1 - std::numeric_limits<Real>::max_exponent;
-  constexpr int high = 1 - std::numeric_limits<Real>::min_exponent;
-  return std::ldexp(Real(1), -std::min(std::max(exponent, low), high));
+  const Bits inverse = Bits(bias - std::min(std::max(exponent, low), high)) << fraction;
+  Real out = 0;
+  std::memcpy(&out, &inverse, sizeof out);
+  return out;
 }
 
 // |re| + |im|: at least the magnitude, at most sqrt(2) times it.
@@ -177,19 +247,15 @@ ConditionBound<real_of<V>> condition_bound(bool upper, size_t k, const V* T, rea
   return {norm, norm * largest};
 }
 
-// ?gels scales a right-hand side whose largest part lies outside
-// [low, 1 / low], low = (smallest normal number) / eps, and may leave its
-// residual components so scaled. The exponent of the power of two that
-// brings largest inside that range with a factor of two to spare (0 when it
-// is inside already): the caller scales by it before the solve and back
-// after, both exactly.
+// ?gels scales a right-hand side whose largest magnitude lies outside its
+// range, and may leave the residual components so scaled. The exponent of
+// the power of two that brings largest inside the range with a factor of
+// two to spare: the caller scales by it before the solve and back after,
+// both exactly.
 template <class Real>
 int range_exponent(Real largest) {
-  if (largest == 0) {
-    return 0;
-  }
-  const Real low = std::numeric_limits<Real>::min() / std::numeric_limits<Real>::epsilon();
-  const int top = std::ilogb(1 / low), bottom = std::ilogb(low), exponent = std::ilogb(largest);
+  const int top = std::ilogb(1 / solver_low<Real>()), bottom = std::ilogb(solver_low<Real>());
+  const int exponent = std::ilogb(largest);
   return exponent >= top - 1      ? top - 2 - exponent
          : exponent <= bottom + 1 ? bottom + 2 - exponent
                                   : 0;
@@ -227,10 +293,15 @@ class RangeKept {
  public:
   RangeKept(V* B, size_t ld, size_t columns, size_t read, size_t written, int* exponents)
       : B_(B), ld_(ld), columns_(columns), written_(written), exponents_(exponents) {
+    using Real = real_of<V>;
+    const Real low = 2 * solver_low<Real>(), high = 1 / low;
     for (size_t j = 0; j < columns; ++j) {
-      exponents[j] = range_exponent(largest_part(B + j * ld, read));
+      V* column = B + j * ld;
+      const Reach found = reach(column, read, low, high);
+      const Real largest = found.beyond || found.below ? largest_part(column, read) : 0;
+      exponents[j] = largest > 0 ? range_exponent(largest) : 0;
       if (exponents[j] != 0) {
-        scale_by_power_of_two(B + j * ld, read, exponents[j]);
+        scale_by_power_of_two(column, read, exponents[j]);
       }
     }
   }
@@ -264,12 +335,12 @@ inline void refuse_solver_status(const char* name, lapack_int info) {
   }
 }
 
-// The tests of what ?gels computed from an m x n matrix A, for the operation
-// name. Built before the solve (it keeps the norm of A's first column); then
-// factor() tests the triangular factor that ?gels left in A (R in the first
-// n rows when m >= n, L in the first m columns when m < n), once, and
-// solution() each right-hand side as ?gels left it. Each throws its refusal;
-// A and the solutions stay as ?gels left them.
+// The tests of a solve by ?gels of an m x n matrix A, for the operation
+// name. Built before the solve, it refuses NaN and Inf in A; then factor()
+// tests the triangular factor that ?gels left in A (R in the first n rows
+// when m >= n, L in the first m columns when m < n), once, and solution()
+// each right-hand side as ?gels left it. Each throws its refusal; after the
+// solve, A and the solutions stay as ?gels left them.
 //
 // Line i of the factor, column i of R or row i of L, has the norm of column
 // i or row i of A (times the factor by which ?gels scaled A, if it did), so
@@ -286,7 +357,7 @@ inline void refuse_solver_status(const char* name, lapack_int info) {
 //   the condition test finds. The limit stays below 0.006 for every m a
 //   32-bit BLAS integer allows, even in single precision.
 // - condition: with R_s the factor with each line divided by the power of
-//   two nearest its norm (the copy in factor), kappa its 1-norm condition
+//   two nearest its norm (the copy in space), kappa its 1-norm condition
 //   number by ?trcon's estimate, and for m > n
 //   rho = ||r|| / (||R_s||_1 ||z_s||), where r is the residual (Q2^H b,
 //   which ?gels leaves in elements n to m - 1) and z_s the solution in the
@@ -301,24 +372,32 @@ class SolveChecks {
  public:
   using Real = real_of<V>;
 
-  // The elements factor must hold (k = min(m, n)); work holds 3k, extra k,
-  // and both may be the solver's own once it is done.
-  static size_t factor_size(size_t k) { return k * k + k; }
+  // Before the solve, A (m x n, leading dimension m) as the caller gave it:
+  // refuses NaN and Inf in it. When ?gels may scale A (its largest part near
+  // the ends of the range), keeps the norm of its first column, to measure
+  // by what factor it did.
+  SolveChecks(const char* name, blas_int m, blas_int n, const V* A)
+      : name_(name), m_(m), n_(n), k_(static_cast<size_t>(std::min(m, n))) {
+    const size_t count = static_cast<size_t>(m) * static_cast<size_t>(n);
+    const Real low = 2 * solver_low<Real>(), high = 1 / low;
+    const Reach found = reach(A, count, low, high);
+    refuse_found(name, "matrix A", A, count, found.beyond);
+    if ((found.beyond || found.below) && m > n && n > 0) {
+      first_ = scaled_norm(A, static_cast<size_t>(m), 1);
+    }
+  }
 
-  SolveChecks(const char* name, blas_int m, blas_int n, const V* A, V* factor, V* work,
-              trcon_extra<V>* extra)
-      : name_(name),
-        m_(m),
-        n_(n),
-        k_(static_cast<size_t>(std::min(m, n))),
-        factor_(factor),
-        scales_(reinterpret_cast<Real*>(factor + k_ * k_)),
-        work_(work),
-        extra_(extra),
-        first_(m > n && n > 0 ? scaled_norm(A, static_cast<size_t>(m), 1)
-                              : ScaledNorm<Real>{1, 1}) {}
+  // The elements space must hold (k = min(m, n)).
+  static size_t space_size(size_t k) { return k * k + k; }
 
-  void factor(const V* A, blas_int lda) {
+  // After the solve, the factor ?gels left in A (leading dimension lda).
+  // space holds space_size(k) elements, work 3k, extra k; work and extra may
+  // be the solver's own, now that it is done. They serve solution() too.
+  void factor(const V* A, blas_int lda, V* space, V* work, trcon_extra<V>* extra) {
+    factor_ = space;
+    scales_ = reinterpret_cast<Real*>(space + k_ * k_);
+    work_ = work;
+    extra_ = extra;
     const bool upper = m_ >= n_;
     const size_t ld = static_cast<size_t>(lda), k = k_;
     // Line i starts at A + i * next and runs i + 1 elements step apart to the
@@ -347,7 +426,7 @@ class SolveChecks {
     // ?gels scales A into its safe range and leaves the factor so: the factor
     // by which it did, measured on the first line, which the rank test found
     // nonzero. The residual ratio undoes it.
-    if (m_ > n_ && k > 0) {
+    if (first_.norm > 0) {
       scaling_ = std::abs(A[0]) / first_.scale / first_.norm;
     }
     rcond_ = -1;
@@ -430,11 +509,11 @@ class SolveChecks {
   const char* name_;
   blas_int m_, n_;
   size_t k_;
-  V* factor_;
-  Real* scales_;
-  V* work_;
-  trcon_extra<V>* extra_;
-  ScaledNorm<Real> first_;
+  V* factor_ = nullptr;
+  Real* scales_ = nullptr;
+  V* work_ = nullptr;
+  trcon_extra<V>* extra_ = nullptr;
+  ScaledNorm<Real> first_{1, 0};
   ConditionBound<Real> bound_{0, 0};
   Real scaling_ = 1;
   Real rcond_ = -1;
