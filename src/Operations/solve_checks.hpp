@@ -18,7 +18,13 @@
 // operation that solves with it: what they refuse before the solve (NaN and
 // Inf), how a right-hand side is kept where ?gels leaves it unscaled, and
 // what they refuse after it (rank, condition, and the least-squares term of
-// the condition for m > n). Each refusal names the operation.
+// the condition for m > n). Each refusal names the operation. In order:
+// - before anything is touched: SolveChecks checks(name, m, n, A) refuses
+//   NaN and Inf in A; refuse_not_finite(name, operand, b, m) for each
+//   right-hand side; then the workspace;
+// - where the lock may be released: RangeKept over the right-hand sides,
+//   ?gels, refuse_solver_status, checks.factor() once, and
+//   checks.solution() for each right-hand side as ?gels left it.
 namespace Algorithms {
 namespace detail {
 namespace routine {
