@@ -10,9 +10,9 @@ loop: that call N times on one shape and kind (with --no-ls, the copies alone), 
 counts of two builds: the count of ls is the difference of the two runs'
     PYTHONHASHSEED=0 OPENBLAS_NUM_THREADS=1 valgrind --tool=callgrind .venv/bin/python \\
         benchmarks/ls_checks.py loop 100x10 d 1000 [--no-ls]
-margins: polynomial fits and a Kahan matrix, with the two numbers ls compares with its limits,
-each divided by its limit (below 1 is refused): the smallest pivot ratio |R(i,i)| / ||R(0:i, i)||
-over max(m, n)*eps, and the reciprocal condition estimate of the factor with each column scaled by
+margins: polynomial fits and a Kahan matrix, with two numbers ls compares with its limits, each
+divided by its limit (below 1 is refused): the smallest pivot ratio |R(i,i)| / ||R(0:i, i)|| over
+sqrt(max(m, n))*eps, and the reciprocal condition estimate of the factor with each column scaled by
 the power of two nearest its norm, over eps. The factor is the one ls leaves in A.
 """
 
@@ -116,7 +116,7 @@ def margins_of(kind, a):
     scaled, ratio = scaled_factor(factor[:size, :size], upper)
     eps = np.finfo(DTYPES[kind]).eps
     rcond, _ = getattr(lapack, kind + "trcon")(scaled, norm="1", uplo="U" if upper else "L")
-    return verdict, ratio / (max(m, n) * eps), rcond / eps
+    return verdict, ratio / (np.sqrt(max(m, n)) * eps), rcond / eps
 
 
 def kahan(n, theta=1.3):

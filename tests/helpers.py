@@ -50,15 +50,21 @@ TEXTS = {
     "short for A": "In {name}, vector {} has {} elements, fewer than the {} that matrix A requires",
     "gemv": "In gemv expression y = aAx + by, matrix A dimension {}: {}, doesn't match vector {}",
     "gemm": "In gemm expression Y = aAX + bY, matrix {} dimension {}: {}, doesn't match matrix {}",
-    "rank": "In ls, matrix A does not have full rank: diagonal element {} of its triangular factor"
-    " is zero; A and x now hold the solver's partial results",
-    "negligible": "In ls, matrix A does not have full rank to working precision: diagonal element"
-    " {} of its triangular factor is negligible; A and x now hold the solver's partial results",
-    "singular": "In ls, matrix A is singular to working precision: its column-scaled triangular"
-    " factor has a reciprocal condition number below machine epsilon; A and x now hold the"
-    " solver's partial results",
+    # The texts of a solve by ?gels, ls's and every other's.
+    "rank": "In {name}, matrix A does not have full rank: diagonal element {} of its triangular"
+    " factor is zero; A and x now hold the solver's partial results",
+    "negligible": "In {name}, matrix A does not have full rank to working precision: diagonal"
+    " element {} of its triangular factor is negligible; A and x now hold the solver's"
+    " factorization and solution",
+    "singular": "In {name}, matrix A is singular to working precision: its column-scaled"
+    " triangular factor has a reciprocal condition number below machine epsilon; A and x now"
+    " hold the solver's factorization and solution",
+    "undetermined": "In {name}, the least-squares solution is not determined to working"
+    " precision: its residual is too large for the condition of A; A and x now hold the"
+    " solver's factorization and solution",
     "shares": "In {name}, {} shares elements with {}",
-    "nan": "In ls, {} contains NaN",
+    # What a solve found in an operand: "NaN", "Inf" or "NaN and Inf".
+    "not finite": "In {name}, {} contains {}",
     "index": "index {} exceeds max number of elements {}",
     "position": "requested array index {}exceeds max number of elements {}",
     "dimension index": "index for dimension {}{}exceeds max number of elements for that"

@@ -158,8 +158,8 @@ def test_ls_numerically_singular(a, element, may_be_zero, kind):
     x = Operand(kind, "vec", [1, 2, 3]).obj
     with pytest.raises(RuntimeError) as info:
         vexa.ls(A, x)
-    allowed = {TEXTS["negligible"].format(element)}
-    allowed |= {TEXTS["rank"].format(element)} if may_be_zero else set()
+    allowed = {TEXTS["negligible"].format(element, name="ls")}
+    allowed |= {TEXTS["rank"].format(element, name="ls")} if may_be_zero else set()
     assert str(info.value) in allowed
 
 
@@ -234,7 +234,7 @@ def test_ls_refuses_kahan(wide, n, kind, rng):
         want = np.linalg.lstsq(k, b[:n], rcond=None)[0]
         np.testing.assert_allclose(flat(x, kind)[: k.shape[1]], want, 1e-6, 1e-12)
         return
-    fails(RuntimeError, TEXTS["singular"], vexa.ls, A, x)
+    fails(RuntimeError, TEXTS["singular"].format(name="ls"), vexa.ls, A, x)
     # The scaled factor was a copy: A is as ?gels left it, which here is the matrix itself.
     np.testing.assert_array_equal(flat(A, kind), k.flatten("F"))
 
@@ -254,7 +254,8 @@ def test_ls_nan_checks_what_the_solver_reads(shape, kind, route, rng):
         aa[1, 1] = aa[1, 1] if in_a is None else in_a
         bb[m - 1] = bb[m - 1] if in_b is None else in_b
         A, x = Operand(kind, "mat", aa.flatten("F"), shape).obj, Operand(kind, "vec", bb).obj
-        refused(TEXTS["nan"].format(holder), [A, x], kind, route("ls"), A, x)
+        text = TEXTS["not finite"].format(holder, "NaN", name="ls")
+        refused(text, [A, x], kind, route("ls"), A, x)
     # Past b = x[0:m], NaN is no concern of ls: x[m:n] only receives the solution, and the
     # solver never reads beyond max(m, n) elements.
     b[m:] = np.nan

@@ -124,9 +124,9 @@ def test_ls_against_lstsq(m, n, xc, kind, rng):
 
 
 LS_FAULTS = [  # where to spoil [A | b], with what, and the error
-    (np.s_[:, 1], 0, TEXTS["rank"].format(2)),
-    (np.s_[1, 0], np.nan, TEXTS["nan"].format("matrix A")),
-    (np.s_[1, 3], np.nan, TEXTS["nan"].format("vector x")),
+    (np.s_[:, 1], 0, TEXTS["rank"].format(2, name="ls")),
+    (np.s_[1, 0], np.nan, TEXTS["not finite"].format("matrix A", "NaN", name="ls")),
+    (np.s_[1, 3], np.nan, TEXTS["not finite"].format("vector x", "NaN", name="ls")),
 ]
 
 
