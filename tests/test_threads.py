@@ -3,7 +3,6 @@ alive and in place while that thread drops, pickles, wraps, slices and resizes t
 from several threads on different data give the results they give one at a time. Calls that
 write the same elements from two threads race on the numbers only: run in a child process."""
 
-import array
 import mmap
 import pickle
 import subprocess
@@ -77,12 +76,17 @@ def lifetime_case(name, shape, rng):
     if name == "gemm":
         a, x = np.asfortranarray(rng.standard_normal(shape)), rng.standard_normal((n, n))
         expected = a @ x
-        operands = (vexa_io.wrap(a), vexa_io.from_buffer(x), vexa_io.wrap(column_major(region, shape)))
+        operands = (
+            vexa_io.wrap(a),
+            vexa_io.from_buffer(x),
+            vexa_io.wrap(column_major(region, shape)),
+        )
         refusals = [(lambda: a.resize(7), ValueError)]
         freed = [lambda: a.resize(7)]
 
-        def call(A, X, Y):
+        def call(finish, A, X, Y):
             vexa.gemm(1.0, 0.0, A, X, Y)
+            finish()
 
         def result():
             return column_major(region, shape).copy()
@@ -100,8 +104,9 @@ def lifetime_case(name, shape, rng):
         refusals = [(cast.release, BufferError)]
         freed = [cast.release, lambda: raw.extend(b"12345678")]
 
-        def call(A, x):
+        def call(finish, A, x):
             vexa.ls(A, x)
+            finish()
 
         def result():
             return np.frombuffer(raw)[:n]
@@ -118,7 +123,7 @@ def lifetime_case(name, shape, rng):
     )
 
 
-def meddle(theirs, case, started, done, report):
+def meddle(theirs, case, started, turn, done, report):
     """Another thread's work during the call: element reads, slices, asbuffer, pickles, wraps over
     the same memory and resize attempts on the operands; then it drops its references and goes
     on wrapping and resizing until the call ends."""
@@ -142,12 +147,14 @@ def meddle(theirs, case, started, done, report):
         resize_and_wrap()
         theirs.clear()
         # A step sleeps 1 ms, which lets the caller run whenever it holds the lock: a call that
-        # held it throughout would leave this thread a step or two after the call and before
-        # done is set, never ten.
+        # held it throughout would leave this thread a step at most before done is set, never ten.
         report["steps after the drop"] = 0
-        while not done.is_set():
-            resize_and_wrap()
-            report["steps after the drop"] += 1
+        while True:
+            with turn:
+                if done.is_set():
+                    break
+                resize_and_wrap()
+                report["steps after the drop"] += 1
             time.sleep(0.001)
     except BaseException as error:  # noqa: B036 (any failure is reported to the test)
         report["error"] = error
@@ -158,12 +165,18 @@ def test_operands_stay_while_another_thread_drops_and_pickles_them(name, shape, 
     case = lifetime_case(name, shape, rng)
     theirs, holder = list(case.operands), [case.operands]
     del case.operands
-    started, done, report = threading.Event(), threading.Event(), {}
-    other = threading.Thread(target=meddle, args=(theirs, case, started, done, report))
+    started, turn, done, report = threading.Event(), threading.Lock(), threading.Event(), {}
+
+    def finish():
+        # Still holding the operands, after the other thread's last step: every step it made
+        # found them referenced by the call alone.
+        with turn:
+            done.set()
+
+    other = threading.Thread(target=meddle, args=(theirs, case, started, turn, done, report))
     other.start()
     started.set()
-    case.call(*holder.pop())
-    done.set()
+    case.call(finish, *holder.pop())
     other.join()
     assert "error" not in report, report.get("error")
     assert report["steps after the drop"] >= 10
