@@ -72,7 +72,7 @@ double release_pairs(long n, double work) {
 """
 # Operations by family, each with the shapes of its ladder (the amount of work is the product).
 LADDERS = {
-    "level1": {op: [(2**p,) for p in range(10, 18)] for op in ("scale", "axpy", "dot", "copy")},
+    "level1": {op: [(2**p,) for p in range(10, 19)] for op in ("scale", "axpy", "dot", "copy")},
     "product": {
         "gemm": [(n, n, n) for n in (16, 24, 32, 40, 48, 64, 80, 96, 128)],
         "gemv": [(n, n) for n in (64, 128, 181, 256, 362, 512, 1024)],

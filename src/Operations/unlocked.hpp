@@ -20,16 +20,17 @@ struct Unlocking {
 
   // Below these amounts of work a routine runs without releasing anything. A release and retake
   // costs about 400 instructions (50 ns); each threshold is a power of two from which that is at
-  // most 1% of every call of the family in every kind. Kind s is the cheapest per unit of work and
-  // sets the level-1 threshold (scale and dot) and the products' (gemv); a complex call of the same
-  // amount costs up to four times as much and so holds the lock that much longer below it. Solves
-  // keep the products' threshold, which covers a factorization of n^3 / 3 flops.
+  // most 1% of every call of the family in every kind, by instruction counts and by time. Kind s
+  // is the cheapest per unit of work and sets the level-1 threshold (scale, dot) and the products'
+  // (gemm by time, gemv by instructions); a complex call of the same amount costs up to four
+  // times as much and so holds the lock that much longer below it. ls reaches 1% near m * n *
+  // min(m, n) = 5000; solves keep a higher threshold for factorizations, which cost less per unit.
   static constexpr double threshold(Work work) {
     switch (work) {
       case Work::level1:
-        return 131072.0;
-      case Work::product:
         return 262144.0;
+      case Work::product:
+        return 524288.0;
       case Work::solve:
         return 262144.0;
     }
