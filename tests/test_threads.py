@@ -234,7 +234,7 @@ def test_a_refusal_after_a_released_solve_raises_with_the_lock_retaken(kind, rng
     x = vexa_class("vec", kind)(200)
     with pytest.raises(RuntimeError) as info:
         vexa.ls(A, x)
-    assert str(info.value).startswith(TEXTS["negligible"].split("{}")[0])
+    assert str(info.value).startswith(TEXTS["negligible"].format("{}", name="ls").split("{}")[0])
     # The interpreter carries on, in this thread and in others.
     other = threading.Thread(target=lambda: vexa.scale(2.0, x))
     other.start()
