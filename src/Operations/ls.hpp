@@ -67,9 +67,6 @@ inline lapack_int trcon(char uplo, blas_int n, const std::complex<double>* A, bl
 
 }  // namespace routine
 
-template <class V>
-using real_of = decltype(std::abs(V()));
-
 // The integer or real workspace of ?trcon, by kind.
 template <class V>
 using trcon_extra = std::conditional_t<std::is_floating_point<V>::value, lapack_int, real_of<V>>;
