@@ -3,7 +3,7 @@
 
 #include <complex>
 
-#include "Bindings/KindRegistration.hpp"
+#include "Bindings/VexaKindRegistration.hpp"
 
 template void Bindings::register_classes<std::complex<float>>(pybind11::module_& m);
-template void Bindings::register_functions<std::complex<float>>(Bindings::Registry& registry);
+template void Bindings::register_functions<std::complex<float>>(Bindings::VexaRegistry& registry);

@@ -1,7 +1,7 @@
 // Kind d (double): its classes and its overloads of the module
 // functions, compiled in a unit of their own.
 
-#include "Bindings/KindRegistration.hpp"
+#include "Bindings/VexaKindRegistration.hpp"
 
 template void Bindings::register_classes<double>(pybind11::module_& m);
-template void Bindings::register_functions<double>(Bindings::Registry& registry);
+template void Bindings::register_functions<double>(Bindings::VexaRegistry& registry);

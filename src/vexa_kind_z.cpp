@@ -3,7 +3,7 @@
 
 #include <complex>
 
-#include "Bindings/KindRegistration.hpp"
+#include "Bindings/VexaKindRegistration.hpp"
 
 template void Bindings::register_classes<std::complex<double>>(pybind11::module_& m);
-template void Bindings::register_functions<std::complex<double>>(Bindings::Registry& registry);
+template void Bindings::register_functions<std::complex<double>>(Bindings::VexaRegistry& registry);

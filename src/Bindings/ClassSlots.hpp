@@ -12,8 +12,11 @@
 #include <utility>
 
 #include "ClassTable.hpp"
-#include "FastCall.hpp"
+#include "Kinds.hpp"
 #include "PybindInternals.hpp"
+#include "Result.hpp"
+#include "State.hpp"
+#include "Thunk.hpp"
 
 namespace Bindings {
 
@@ -46,17 +49,16 @@ inline PyMethodDef bareNew = {
 // class as tp_free is, so that each class keeps what it inherited itself.
 template <class C>
 struct OwnSlots {
-  static inline newfunc inheritedNew = nullptr;
-  static inline freefunc inheritedFree = nullptr;
+  static ClassSlotState& kept() { return state.classSlots[class_index<C>()]; }
   static PyObject* make(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    return inheritedNew(type, args, kwargs);
+    return kept().inheritedNew(type, args, kwargs);
   }
-  static void release(void* instance) { inheritedFree(instance); }
+  static void release(void* instance) { kept().inheritedFree(instance); }
 
   static void install(PyTypeObject* type) {
-    inheritedNew = type->tp_new;
+    kept().inheritedNew = type->tp_new;
     type->tp_new = &make;
-    inheritedFree = type->tp_free;
+    kept().inheritedFree = type->tp_free;
     type->tp_free = &release;
   }
 };
@@ -71,29 +73,17 @@ template <class C>
 struct ElementSlots {
   using Index = std::conditional_t<Algorithms::is_matrix<C>::value,
                                    std::pair<std::size_t, std::size_t>, std::size_t>;
-  static inline binaryfunc registeredGet = nullptr;
-  static inline objobjargproc registeredSet = nullptr;
-  static inline Refusal setRefusal;
+  static ClassSlotState& kept() { return state.classSlots[class_index<C>()]; }
 
-  static bool load_size(PyObject* obj, std::size_t& out) {
-    if (!PyLong_CheckExact(obj)) {
-      return false;
-    }
-    out = PyLong_AsSize_t(obj);
-    if (out == static_cast<std::size_t>(-1) && PyErr_Occurred()) {
-      PyErr_Clear();
-      return false;
-    }
-    return true;
-  }
-
+  // Indices load as a call's sizes do on the fast path.
   static bool load_index(PyObject* key, Index& out) {
+    using Size = FastArg<std::size_t>;
     if constexpr (Algorithms::is_matrix<C>::value) {
       return PyTuple_CheckExact(key) && PyTuple_GET_SIZE(key) == 2 &&
-             load_size(PyTuple_GET_ITEM(key, 0), out.first) &&
-             load_size(PyTuple_GET_ITEM(key, 1), out.second);
+             Size::load(PyTuple_GET_ITEM(key, 0), out.first) &&
+             Size::load(PyTuple_GET_ITEM(key, 1), out.second);
     } else {
-      return load_size(key, out);
+      return Size::load(key, out);
     }
   }
 
@@ -101,7 +91,7 @@ struct ElementSlots {
     C* container = nullptr;
     Index idx{};
     if (!FastArg<C>::load(self, container) || !load_index(key, idx)) {
-      return registeredGet(self, key);
+      return kept().registeredGet(self, key);
     }
     try {
       return to_python((*container)[idx]);
@@ -115,7 +105,7 @@ struct ElementSlots {
     C* container = nullptr;
     Index idx{};
     if (value == nullptr || !FastArg<C>::load(self, container) || !load_index(key, idx)) {
-      return registeredSet(self, key, value);
+      return kept().registeredSet(self, key, value);
     }
     typename C::SampleType element{};
     switch (FastArg<typename C::SampleType>::load(value, element)) {
@@ -123,7 +113,7 @@ struct ElementSlots {
         break;
       case Load::refused: {
         PyObject* const args[] = {self, key, value};
-        setRefusal.raise(args, 3);
+        kept().setRefusal.raise(args, 3);
         return -1;
       }
       case Load::raised:
@@ -139,20 +129,20 @@ struct ElementSlots {
   }
 
   static void install(PyTypeObject* type) {
-    registeredGet = type->tp_as_mapping->mp_subscript;
-    registeredSet = type->tp_as_mapping->mp_ass_subscript;
-    setRefusal.learn(PyDict_GetItemString(type->tp_dict, "__setitem__"));
+    kept().registeredGet = type->tp_as_mapping->mp_subscript;
+    kept().registeredSet = type->tp_as_mapping->mp_ass_subscript;
+    kept().setRefusal.learn(PyDict_GetItemString(type->tp_dict, "__setitem__"));
     type->tp_as_mapping->mp_subscript = &get;
     type->tp_as_mapping->mp_ass_subscript = &set;
   }
 };
 
 // The base class of vexa's classes comes from pybind11 internals that only
-// vexa and vexa_io use (the build gives both a pybind11 ABI id of their own),
-// so vexa may change it. Called itself, or through a Python subclass, it
-// would make an instance of no registered class, and pybind11 would throw
-// from a C slot, which ends the process. vexa's classes have a tp_new of
-// their own (OwnSlots) and never reach this one.
+// vexa's modules use (the build gives them a pybind11 ABI id of their own),
+// so vexa may change it (PybindInternals.hpp says when this can go). Called itself, or through a
+// Python subclass, it would make an instance of no registered class, and pybind11 would throw from
+// a C slot, which ends the process. vexa's classes have a tp_new of their own (OwnSlots) and never
+// reach this one.
 inline PyObject* refuse_base_new(PyTypeObject* type, PyObject*, PyObject*) {
   PyErr_Format(PyExc_TypeError, "cannot create '%s' instances", type->tp_name);
   return nullptr;
@@ -164,9 +154,9 @@ inline PyObject* refuse_base_new(PyTypeObject* type, PyObject*, PyObject*) {
 // classes, their base and its metaclass become immutable, as the builtins'
 // types are, and such an assignment raises TypeError.
 inline void seal_module() {
-  PyTypeObject* base = classTable[0]->tp_base;
+  PyTypeObject* base = state.classes[0]->tp_base;
   base->tp_new = &refuse_base_new;
-  for (PyTypeObject* type : classTable) {
+  for (PyTypeObject* type : state.classes) {
     type->tp_flags |= Py_TPFLAGS_IMMUTABLETYPE;
   }
   base->tp_flags |= Py_TPFLAGS_IMMUTABLETYPE;

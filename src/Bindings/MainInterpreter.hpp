@@ -1,8 +1,8 @@
 #pragma once
 
-// vexa and vexa_io keep process-wide state (the class table, pybind11's
-// registrations and the base class that vexa changes), so they run in the
-// main interpreter only. A subinterpreter is refused at two points:
+// vexa's modules keep process-wide state (State.hpp: the class table,
+// pybind11's registrations, the base class that vexa changes), so they run in
+// the main interpreter only. A subinterpreter is refused at two points:
 // - the entry point, before pybind11 starts: in a subinterpreter that shares
 //   the GIL, Python 3.11's pybind11 start takes the GIL through
 //   PyGILState_Ensure, which waits forever for the lock that its own thread
@@ -14,6 +14,8 @@
 //     #undef PyInit_vexa
 //     VEXA_MAIN_INTERPRETER_ONLY(vexa)
 //
+//   The wrapper relies on PYBIND11_MODULE pasting PyInit_ to the module's
+//   name, and can go when Python 3.11 is no longer supported;
 // - the module's body, first thing: Python 3.12 and later keep the module
 //   definition of the first import and may run its body again in a
 //   subinterpreter without the entry point; pybind11 starts there without a

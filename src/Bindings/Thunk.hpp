@@ -1,34 +1,38 @@
 #pragma once
 
 // The fast path of a module function's call, for one overload: the thunk
-// that loads the arguments (containers of their exact class, scalars by the
-// rule that the chain follows too), calls the operation and converts its
-// result, or tells the front that the call is not its own. Registry.hpp
-// builds the fronts that choose a thunk.
+// that loads the arguments, calls the operation and converts its result, or
+// tells the front that the call is not its own. Front.hpp holds the fronts
+// that choose a thunk.
 
 #include <pybind11/pybind11.h>
 
-#include <complex>
 #include <cstddef>
 #include <tuple>
 #include <type_traits>
 #include <utility>
 
+#include "Flag.hpp"
 #include "Kinds.hpp"
+#include "Load.hpp"
 #include "PybindInternals.hpp"
-#include "Scalars.hpp"
+#include "Result.hpp"
+#include "ScalarRule.hpp"
 
 namespace Bindings {
 
 namespace py = pybind11;
 
-// Argument loading of the fast path: containers of their exact class, and
-// scalars by the rule that the chain follows too.
+// Argument loading of the fast path, by parameter type. An exact loader
+// (containers, sizes) takes only objects of one exact class and leaves any
+// other to the chain; the others (scalars, flags) convert by the rule that
+// the chain follows too, and refuse what no overload takes.
 template <class P, class Enable = void>
 struct FastArg;
 
 template <class T>
 struct FastArg<T, std::enable_if_t<is_scalar_kind<T>>> {
+  static constexpr bool exact = false;
   using Stored = T;
   static Load load(PyObject* obj, Stored& out) { return load_scalar(obj, out); }
   static T get(Stored value) { return value; }
@@ -38,6 +42,7 @@ struct FastArg<T, std::enable_if_t<is_scalar_kind<T>>> {
 // native object was never constructed is left to pybind11.
 template <class C>
 struct FastArg<C, std::enable_if_t<is_container<C>>> {
+  static constexpr bool exact = true;
   using Stored = C*;
   static bool load(PyObject* obj, Stored& out) {
     out = native_object<C>(obj);
@@ -46,36 +51,60 @@ struct FastArg<C, std::enable_if_t<is_container<C>>> {
   static C& get(Stored value) { return *value; }
 };
 
+// A size or an index: an exact int from 0 to the largest size_t. Anything
+// else goes to the chain, which converts it by pybind11's rule.
+template <>
+struct FastArg<std::size_t> {
+  static constexpr bool exact = true;
+  using Stored = std::size_t;
+  static bool load(PyObject* obj, Stored& out) {
+    if (!PyLong_CheckExact(obj)) {
+      return false;
+    }
+    out = PyLong_AsSize_t(obj);
+    if (out == static_cast<std::size_t>(-1) && PyErr_Occurred()) {
+      PyErr_Clear();
+      return false;
+    }
+    return true;
+  }
+  static std::size_t get(Stored value) { return value; }
+};
+
+template <>
+struct FastArg<char> {
+  static constexpr bool exact = false;
+  using Stored = char;
+  static Load load(PyObject* obj, Stored& out) {
+    if (!PyUnicode_Check(obj)) {
+      return Load::refused;
+    }
+    out = flag_of(obj);
+    return Load::value;
+  }
+  static char get(Stored value) { return value; }
+};
+
 template <class P>
 using Fast = FastArg<std::remove_cv_t<std::remove_reference_t<P>>>;
 
-template <class P>
-constexpr bool is_container_param = is_container<std::remove_cv_t<std::remove_reference_t<P>>>;
-
 template <class P, class Stored>
-bool load_container(PyObject* obj, Stored& out) {
-  if constexpr (is_container_param<P>) {
+bool load_exact(PyObject* obj, Stored& out) {
+  if constexpr (Fast<P>::exact) {
     return Fast<P>::load(obj, out);
   } else {
     return true;
   }
 }
 
-// Loads a scalar unless an earlier one failed.
+// Converts an argument unless an earlier one failed.
 template <class P, class Stored>
-void load_coefficient(PyObject* obj, Stored& out, Load& outcome) {
-  if constexpr (!is_container_param<P>) {
+void load_converted(PyObject* obj, Stored& out, Load& outcome) {
+  if constexpr (!Fast<P>::exact) {
     if (outcome == Load::value) {
       outcome = Fast<P>::load(obj, out);
     }
   }
-}
-
-inline PyObject* to_python(float v) { return PyFloat_FromDouble(v); }
-inline PyObject* to_python(double v) { return PyFloat_FromDouble(v); }
-template <class R>
-PyObject* to_python(const std::complex<R>& v) {
-  return PyComplex_FromDoubles(v.real(), v.imag());
 }
 
 // A returned container reference is one of the arguments: hand back that
@@ -103,7 +132,7 @@ PyObject* owner_of(const Out& out, const Loaded& loaded, PyObject* const* args,
 
 // What became of a call that the table gave to a thunk: done (its result,
 // or nullptr with the Python error set), refused (a scalar is no number of
-// the kind), or left to the chain.
+// the kind, a flag no str), or left to the chain.
 enum class Route { done, refused, chain };
 
 using Thunk = PyObject* (*)(PyObject* const* args, Route& route);
@@ -112,15 +141,16 @@ template <class Ret, class... Args, std::size_t... I>
 PyObject* fast_call_impl(Ret (*function)(Args...), PyObject* const* args, Route& route,
                          std::index_sequence<I...> seq) {
   std::tuple<typename Fast<Args>::Stored...> loaded;
-  // Containers first, so that a call left to the chain has converted nothing.
-  if (!(load_container<Args>(args[I], std::get<I>(loaded)) && ...)) {
+  // Exact arguments first, so that a call left to the chain has converted
+  // nothing.
+  if (!(load_exact<Args>(args[I], std::get<I>(loaded)) && ...)) {
     route = Route::chain;
     return nullptr;
   }
-  Load scalars = Load::value;
-  (load_coefficient<Args>(args[I], std::get<I>(loaded), scalars), ...);
-  route = scalars == Load::refused ? Route::refused : Route::done;
-  if (scalars != Load::value) {
+  Load outcome = Load::value;
+  (load_converted<Args>(args[I], std::get<I>(loaded), outcome), ...);
+  route = outcome == Load::refused ? Route::refused : Route::done;
+  if (outcome != Load::value) {
     return nullptr;
   }
   try {
@@ -147,12 +177,6 @@ PyObject* fast_call_of(Ret (*function)(Args...), PyObject* const* args, Route& r
 template <auto F>
 PyObject* fast_call(PyObject* const* args, Route& route) {
   return fast_call_of(F, args, route);
-}
-
-// The chain's overload of F: scalars taken as ScalarArg.
-template <auto F, class Ret, class... Args>
-auto chain_overload(Ret (*)(Args...)) {
-  return [](ScalarParam<Args>... args) -> Ret { return F(args...); };
 }
 
 }  // namespace Bindings

@@ -1,9 +1,9 @@
 #pragma once
 
-// The definitions of a kind's registration (Registration.hpp): the kind's
-// container classes, and the overloads of the module functions over its
-// containers, unrolled by compile-time loops. Only the per-kind units
-// include this file, each instantiating it for its own kind.
+// The definitions of vexa's registration of a kind (VexaRegistration.hpp):
+// the kind's container classes, and the overloads of the module functions
+// over its containers, unrolled by compile-time loops. Only the per-kind
+// units include this file, each instantiating it for its own kind.
 
 #include <pybind11/complex.h>
 #include <pybind11/pybind11.h>
@@ -21,9 +21,9 @@
 #include "ClassSlots.hpp"
 #include "ClassTable.hpp"
 #include "Kinds.hpp"
-#include "Registration.hpp"
 #include "Registry.hpp"
-#include "Scalars.hpp"
+#include "ScalarArg.hpp"
+#include "VexaRegistration.hpp"
 
 namespace Bindings {
 
@@ -121,7 +121,7 @@ void register_classes(py::module_& m) {
 // Module functions: for one kind, three nested loops over its containers.
 
 template <class DataType>
-void register_functions(Registry& registry) {
+void register_functions(VexaRegistry& registry) {
   hana::for_each(containerSet<DataType>, [&](auto container0) {
     using C0 = typename decltype(container0)::type;
     registry.define<&Operations::scale<C0>>(BOOST_HANA_STRING("scale"), "scale an object");

@@ -1,0 +1,90 @@
+#pragma once
+
+// Every piece of process-wide state that a module keeps, in one object per
+// module: each extension module is a shared object of its own whose symbols
+// stay hidden, so vexa, vexa_io and every further module hold an instance of
+// their own. Every entry is read and written with the interpreter lock held
+// and never freed; check this list on an upgrade of pybind11 or CPython, and
+// before a free-threaded build, which would need a lock or atomics for each
+// entry written after the module's start.
+
+#include <pybind11/gil_safe_call_once.h>
+#include <pybind11/pybind11.h>
+
+#include <vector>
+
+#include "Kinds.hpp"
+#include "PybindInternals.hpp"
+#include "TypeCategories.hpp"
+
+namespace Bindings {
+
+namespace py = pybind11;
+
+struct FastFunction;
+using FrontCall = PyObject* (*)(PyObject*, PyObject* const*, Py_ssize_t, PyObject*);
+
+// A module function's front and the entry point that Python calls.
+struct FrontEntry {
+  FastFunction* function;
+  FrontCall call;
+};
+
+// What vexa's changes to a class's slots (ClassSlots.hpp) keep of the slots
+// they replace, and the refusal of an element write.
+struct ClassSlotState {
+  newfunc inheritedNew = nullptr;
+  freefunc inheritedFree = nullptr;
+  binaryfunc registeredGet = nullptr;
+  objobjargproc registeredSet = nullptr;
+  Refusal setRefusal;
+};
+
+struct State {
+  // The machinery's, in every module.
+
+  // The class table, by class_index: at the module's start, by vexa's
+  // registration of its classes, or by adopt_classes in any other module.
+  PyTypeObject* classes[classCount] = {};
+  // The module's call fronts, each with its entry point: appended by the
+  // Registry at the module's start. Each front (its table of thunks,
+  // docstring, refusal text and method definition) lives at a fixed address
+  // of its own, Front<Module, Name>::function, so a call reaches it without
+  // a lookup; the Registry fills it, then installs it.
+  std::vector<FrontEntry> fronts;
+  // The types of the scalars met, with the numbers ABCs imported on the first
+  // miss: written by any scalar conversion that misses, at any call.
+  CategoryCache categories;
+
+  // vexa's own.
+
+  // Per class, by class_index: at vexa's start, by seal_class.
+  ClassSlotState classSlots[classCount];
+  // vexa_io._reduce, the reducer of every container: imported by the first
+  // pickle or copy of a container.
+  py::gil_safe_call_once_and_store<py::object> reducer;
+
+  // vexa_io's own, made at its start.
+
+  // The type of the exporters behind asbuffer's memoryviews.
+  PyTypeObject* sharedElementsType = nullptr;
+  // The type of the elements that a pickled container passes on.
+  PyTypeObject* pickledElementsType = nullptr;
+  // vexa_io._restore, which every reduction names.
+  PyObject* restoreFunction = nullptr;
+
+  // Kept elsewhere, each written at a module's start:
+  // - Algorithms::Unlocking's release and retake, the core's hooks around
+  //   long routines (one pair per module, as here): set by
+  //   release_lock_in_routines at the start of each module that calls
+  //   routines;
+  // - pybind11's internals: the registered classes and functions, which
+  //   vexa's modules share under an ABI id of their own (CMakeLists.txt),
+  //   each module's own exception translators (translate_core_errors), and
+  //   pybind11's base type and metaclass, which vexa's seal_module changes
+  //   (PybindInternals.hpp lists each dependence).
+};
+
+inline State state;
+
+}  // namespace Bindings
