@@ -178,7 +178,11 @@ x, y  vectors, views or matrices (a matrix as its elements in storage order);
       y holds at least as many elements as x.
 
 Raises RuntimeError, before anything is written, when y holds fewer elements
-than x or shares some of them with x without being the same run.)";
+than x or shares some of them with x without being the same run.
+
+The routine is ?tbmv with no band beside the diagonal, which OpenBLAS hands,
+however short x, to every thread of its pool: threadpoolctl's
+threadpool_limits(1) spares that cost.)";
 
 constexpr const char* scaleRows = R"(scale_rows(d, A, /)
 --
