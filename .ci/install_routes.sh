@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs vexa from a clean clone by each route a user may take, every
 # build with the installer's build isolation (its default), and each time,
-# from an unrelated directory, imports vexa and computes with it:
+# from an unrelated directory, imports vexa's modules and computes with them:
 #   pip install .          into a fresh venv
 #   pip install -e .       into a fresh venv
 #   the sdist              built with python -m build, installed with pip
@@ -14,7 +14,7 @@ cd "$(dirname "$0")/.."
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 git clone --quiet . "$work/clone"
-check='import vexa, vexa_io
+check='import vexa, vexa_io, vexa_linalg
 A, x = vexa.matd(3, 2), vexa.vecd(3)
 for i in range(3):
     A[i, 0], A[i, 1], x[i] = 1.0, float(i), 1.0 + 2.0 * i
@@ -22,6 +22,7 @@ vexa.ls(A, x)
 assert abs(x[0] - 1.0) < 1e-12 and abs(x[1] - 2.0) < 1e-12, (x[0], x[1])
 assert vexa.dot(vexa.scale(2.0, x[0:2]), x[0:2]) == 20.0
 assert vexa_io.asbuffer(x).tolist()[:2] == [2.0, 4.0]
+assert vexa_linalg.nrm2(vexa_linalg.column(A, 0)) > 0
 print("  ok:", vexa.__file__)'
 # check PYTHON [ENV...]: the computation, from a directory of its own.
 check() {

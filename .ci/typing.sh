@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 bash tools/venv.sh test
 .venv/bin/python -m pip install --quiet --group typing
 # From elsewhere, so that the modules and stubs come from site-packages.
-(cd /tmp && "$OLDPWD/.venv/bin/python" -m mypy.stubtest --allowlist "$OLDPWD/stubs/stubtest-allowlist.txt" vexa vexa_io)
+(cd /tmp && "$OLDPWD/.venv/bin/python" -m mypy.stubtest --allowlist "$OLDPWD/stubs/stubtest-allowlist.txt" vexa vexa_io vexa_linalg)
 # --warn-unused-ignores: an ignore on a call that mypy accepts is an error,
 # so the marked call must be rejected.
 .venv/bin/python -m mypy --strict --warn-unused-ignores tests/typing/typed_example.py

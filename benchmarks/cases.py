@@ -50,6 +50,13 @@ TARGETS = {
         "≤ {limit} × the same for a numpy array of its shape",
     ),
     "cg": Target("vexa/best", 1.0, "vexa/best ≤ {limit:g} at every n"),
+    "linalg/vexa": Target(
+        "vexa", 1.15, "vexa_linalg ≤ {limit} × the instructions of the vexa neighbour"
+    ),
+    "linalg/scipy": Target("scipy", 0.5, "≤ {limit} × those of scipy"),
+    "linalg large": Target("scipy", 1.03, "vexa_linalg ≤ {limit} × scipy's time"),
+    "cgls": Target("numpy", 0.5, "vexa ≤ {limit} × the numpy loop's time"),
+    "gmres": Target("numpy", 0.25, "vexa ≤ {limit} × the numpy MGS loop's time"),
 }
 
 

@@ -1,7 +1,8 @@
-"""Writes the type stubs of vexa and vexa_io from the kinds and the module
-functions' parameter lists, as stub-only packages (vexa-stubs, vexa_io-stubs)
-that mypy and pyright both find for top-level extension modules. Its table of
-kinds is the one that the tests and benchmarks read too.
+"""Writes the type stubs of vexa, vexa_io and vexa_linalg from the kinds and the
+module functions' parameter lists, as stub-only packages (vexa-stubs,
+vexa_io-stubs, vexa_linalg-stubs) that mypy and pyright both find for
+top-level extension modules. Its table of kinds is the one that the tests and
+benchmarks read too.
 
     python stubs/generate.py           # rewrite the stubs
     python stubs/generate.py --check   # fail when the committed stubs are stale
@@ -65,6 +66,40 @@ FUNCTIONS = {
 }
 COMPLEX_ONLY = {"hdot"}
 
+# vexa_linalg's functions, by the roles above and these: r a real number (a
+# float), i an int, v the kind's view class, w its vector or view class, and
+# the one-letter options t (trans), k (syrk's trans: no "C" for complex
+# kinds), h (herk's trans), u (uplo), g (diag), e (side).
+LINALG = {
+    "gemv": "trans:t a:s b:s A:m x:a y:o -> o",
+    "gemm": "transa:t transb:t a:s b:s A:m X:m Y:m -> m",
+    "syrk": "uplo:u trans:k a:s b:s A:m C:m -> m",
+    "herk": "uplo:u trans:h a:r b:r A:m C:m -> m",
+    "ger": "a:s x:a y:a A:m -> m",
+    "gerc": "a:s x:a y:a A:m -> m",
+    "trsv": "uplo:u trans:t diag:g A:m x:o -> o",
+    "trsm": "side:e uplo:u trans:t diag:g a:s A:m B:m -> m",
+    "nrm2": "x:a -> r",
+    "asum": "x:a -> r",
+    "iamax": "x:a -> i",
+    "axpby": "a:s x:a b:s y:o -> o",
+    "mul": "x:a y:o -> o",
+    "scale_rows": "d:a A:m -> m",
+    "scale_columns": "d:a A:m -> m",
+    "column": "A:m j:i -> v",
+    "columns": "A:m start:i stop:i -> m",
+    "as_matrix": "x:w rows:i cols:i -> m",
+}
+LINALG_COMPLEX_ONLY = {"herk", "gerc"}
+OPTIONS = {
+    "_Trans": '"N", "T", "C"',
+    "_SymmetricTrans": '"N", "T"',
+    "_HermitianTrans": '"N", "C"',
+    "_Uplo": '"U", "L"',
+    "_Diag": '"N", "U"',
+    "_Side": '"L", "R"',
+}
+
 
 def vector_methods(kind):
     scalar = KINDS[kind].scalar
@@ -99,17 +134,36 @@ def container_class(prefix, kind):
     return ["@final", f"class {cls}:", *body, ""]
 
 
-def function(name, kind):
-    params, result = FUNCTIONS[name].split(" -> ")
-    roles = {
-        "s": KINDS[kind].scalar,
-        "m": f"mat{kind}",
-        "a": f"_Any{kind}",
-        "o": f"_{kind.upper()}",
-    }
-    roles["None"] = "None"
-    args = ", ".join(f"{p}: {roles[role]}" for p, role in (p.split(":") for p in params.split()))
-    return ["@overload", f"def {name}({args}, /) -> {roles[result]}: ..."]
+def function(name, kind, table=FUNCTIONS):
+    params, result = table[name].split(" -> ")
+    roles = {"s": KINDS[kind].scalar, "m": f"mat{kind}", "a": f"_Any{kind}"}
+    roles["o"] = f"_{kind.upper()}"
+    roles |= {"None": "None", "r": "float", "i": "int", "v": f"view{kind}"}
+    roles |= {"w": f"vec{kind} | view{kind}", "t": "_Trans", "h": "_HermitianTrans"}
+    roles |= {"u": "_Uplo", "g": "_Diag", "e": "_Side"}
+    roles["k"] = "_SymmetricTrans" if KINDS[kind].is_complex else "_Trans"
+    args = [f"{p}: {roles[role]}" for p, role in (p.split(":") for p in params.split())] + ["/"]
+    return ["@overload", *wrapped(f"def {name}(", args, f") -> {roles[result]}: ...")]
+
+
+def wrapped(opening, args, closing, width=100):
+    """A signature as ruff formats it: on one line if it fits, else its parameters on one
+    indented line, else one per line."""
+    line = opening + ", ".join(args) + closing
+    if len(line) <= width:
+        return [line]
+    middle = "    " + ", ".join(args)
+    if len(middle) <= width:
+        return [opening, middle, closing]
+    return [opening, *(f"    {arg}," for arg in args), closing]
+
+
+def kind_types(kind):
+    """The union of a kind's classes and the type variable of its returned containers."""
+    classes = ", ".join(KINDS[kind].classes)
+    typevar = f"_{kind.upper()}"
+    union = " | ".join(KINDS[kind].classes)
+    return [f"_Any{kind} = {union}", f'{typevar} = TypeVar("{typevar}", {classes})']
 
 
 def vexa_stub():
@@ -125,10 +179,7 @@ def vexa_stub():
         for prefix in CONTAINERS:
             lines += container_class(prefix, kind)
     for kind in KINDS:
-        classes = ", ".join(KINDS[kind].classes)
-        typevar = f"_{kind.upper()}"
-        union = " | ".join(KINDS[kind].classes)
-        lines += [f"_Any{kind} = {union}", f'{typevar} = TypeVar("{typevar}", {classes})']
+        lines += kind_types(kind)
     lines.append("")
     for name in FUNCTIONS:
         for kind in KINDS:
@@ -185,7 +236,35 @@ def vexa_io_stub():
     )
 
 
-STUBS = {"vexa-stubs/__init__.pyi": vexa_stub, "vexa_io-stubs/__init__.pyi": vexa_io_stub}
+def vexa_linalg_stub():
+    containers = [cls for kind in KINDS.values() for cls in kind.classes]
+    lines = [
+        '"""Further BLAS operations over vexa\'s containers: transposed products, rank updates,',
+        'triangular solves, norms, element-wise and diagonal scaling, and column views."""',
+        "",
+        "# Generated by stubs/generate.py; edit that, not this.",
+        "",
+        "from typing import Literal, TypeVar, overload",
+        "",
+        f"from vexa import {', '.join(sorted(containers))}",
+        "",
+        *(f"{name} = Literal[{letters}]" for name, letters in OPTIONS.items()),
+    ]
+    for kind in KINDS:
+        lines += kind_types(kind)
+    lines.append("")
+    for name in LINALG:
+        for kind in KINDS:
+            if name not in LINALG_COMPLEX_ONLY or KINDS[kind].is_complex:
+                lines += function(name, kind, LINALG)
+    return "\n".join(lines) + "\n"
+
+
+STUBS = {
+    "vexa-stubs/__init__.pyi": vexa_stub,
+    "vexa_io-stubs/__init__.pyi": vexa_io_stub,
+    "vexa_linalg-stubs/__init__.pyi": vexa_linalg_stub,
+}
 
 
 def main():

@@ -123,6 +123,10 @@ class Route(NamedTuple):
     def __call__(self, name):
         return self.function(getattr(vexa, name))
 
+    def of(self, module, name):
+        """What the route calls for a function of another module of the package."""
+        return self.function(getattr(module, name))
+
 
 # The module function's front and the classes' element slots (obj[key]); the pybind11 overload
 # chain behind the front (vexa.NAME.__self__) and the registered methods behind the slots.

@@ -100,10 +100,14 @@ struct FastFunction {
 
   // Puts the front before the chain that the module holds under the
   // function's name. The front is a builtin function whose __self__ is that
-  // chain, so the chain stays reachable as MODULE.NAME.__self__.
+  // chain, so the chain stays reachable as MODULE.NAME.__self__. It takes
+  // the chain's docstring as written, with the signature line that Python
+  // makes a builtin's __text_signature__ of, when there is one.
   void install(py::module_& module, FrontCall front) {
     py::object chain = module.attr(name.c_str());
-    doc = py::str(chain.attr("__doc__"));
+    py::object signature = chain.attr("__text_signature__");
+    doc = signature.is_none() ? "" : name + std::string(py::str(signature)) + "\n--\n\n";
+    doc += py::str(chain.attr("__doc__"));
     refusal.learn(chain.ptr());
     def.ml_name = name.c_str();
     def.ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(front));

@@ -106,6 +106,12 @@ class Registry {
     function.add(signature_of(F), &fast_call<F>);
   }
 
+  // Whether the function named Name has an overload already.
+  template <class Name>
+  bool defined(Name) const {
+    return !Front<Module, Name>::function.table.empty();
+  }
+
   void install_fronts() {
     for (const FrontEntry& entry : state.fronts) {
       entry.function->install(m_module, entry.call);

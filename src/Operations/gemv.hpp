@@ -7,6 +7,7 @@
 #include "Operations.hpp"
 #include "checks.hpp"
 #include "errors.hpp"
+#include "flags.hpp"
 #include "scale.hpp"
 #include "unlocked.hpp"
 
@@ -15,67 +16,82 @@ namespace Algorithms {
 namespace detail {
 namespace routine {
 
-inline void gemv(blas_int m, blas_int n, float a, const float* A, blas_int lda, const float* x,
-                 float b, float* y) {
-  VEXA_BLAS(cblas_sgemv)(CblasColMajor, CblasNoTrans, m, n, a, A, lda, x, 1, b, y, 1);
+inline void gemv(CBLAS_TRANSPOSE trans, blas_int m, blas_int n, float a, const float* A,
+                 blas_int lda, const float* x, float b, float* y) {
+  VEXA_BLAS(cblas_sgemv)(CblasColMajor, trans, m, n, a, A, lda, x, 1, b, y, 1);
 }
-inline void gemv(blas_int m, blas_int n, const std::complex<float>& a, const std::complex<float>* A,
-                 blas_int lda, const std::complex<float>* x, const std::complex<float>& b,
-                 std::complex<float>* y) {
-  VEXA_BLAS(cblas_cgemv)(CblasColMajor, CblasNoTrans, m, n, &a, A, lda, x, 1, &b, y, 1);
+inline void gemv(CBLAS_TRANSPOSE trans, blas_int m, blas_int n, const std::complex<float>& a,
+                 const std::complex<float>* A, blas_int lda, const std::complex<float>* x,
+                 const std::complex<float>& b, std::complex<float>* y) {
+  VEXA_BLAS(cblas_cgemv)(CblasColMajor, trans, m, n, &a, A, lda, x, 1, &b, y, 1);
 }
-inline void gemv(blas_int m, blas_int n, double a, const double* A, blas_int lda, const double* x,
-                 double b, double* y) {
-  VEXA_BLAS(cblas_dgemv)(CblasColMajor, CblasNoTrans, m, n, a, A, lda, x, 1, b, y, 1);
+inline void gemv(CBLAS_TRANSPOSE trans, blas_int m, blas_int n, double a, const double* A,
+                 blas_int lda, const double* x, double b, double* y) {
+  VEXA_BLAS(cblas_dgemv)(CblasColMajor, trans, m, n, a, A, lda, x, 1, b, y, 1);
 }
-inline void gemv(blas_int m, blas_int n, const std::complex<double>& a,
+inline void gemv(CBLAS_TRANSPOSE trans, blas_int m, blas_int n, const std::complex<double>& a,
                  const std::complex<double>* A, blas_int lda, const std::complex<double>* x,
                  const std::complex<double>& b, std::complex<double>* y) {
-  VEXA_BLAS(cblas_zgemv)(CblasColMajor, CblasNoTrans, m, n, &a, A, lda, x, 1, &b, y, 1);
+  VEXA_BLAS(cblas_zgemv)(CblasColMajor, trans, m, n, &a, A, lda, x, 1, &b, y, 1);
 }
 
 }  // namespace routine
 }  // namespace detail
 
-// y = aAx + by needs x as long as A is wide and y as long as A is tall.
+namespace detail {
+
+// y = a op(A) x + by needs x as long as op(A) is wide and y as long as op(A) is tall.
+template <class T, class S, class R>
+void validate_gemv_op(const char* expression, char trans, const T& A, const S& x, R& y) {
+  check_extents(expression, op_extent("matrix A", A, trans, 1), extent<0>("vector x", x));
+  check_extents(expression, op_extent("matrix A", A, trans, 0), extent<0>("vector y", y));
+}
+
+// The expressions of the shape checks, by trans: 'N', 'T', 'C'.
+constexpr const char* gemv_expressions[] = {"gemv expression y = aAx + by",
+                                            "gemv expression y = aA^Tx + by",
+                                            "gemv expression y = aA^Hx + by"};
+
+}  // namespace detail
+
 template <class T, class S, class R>
 void validate_gemv(const T& A, const S& x, R& y) {
-  constexpr const char* expression = "gemv expression y = aAx + by";
-  detail::check_extents(expression, detail::extent<1>("matrix A", A),
-                        detail::extent<0>("vector x", x));
-  detail::check_extents(expression, detail::extent<0>("matrix A", A),
-                        detail::extent<0>("vector y", y));
+  detail::validate_gemv_op(detail::gemv_expressions[0], 'N', A, x, y);
 }
 
 template <class T, class S, class R>
-R& Operations::gemv_named(const char* name, typename T::SampleType a, typename T::SampleType b,
-                          const T& A, const S& x, R& y) {
+R& Operations::gemv_named(const char* name, char trans, typename T::SampleType a,
+                          typename T::SampleType b, const T& A, const S& x, R& y) {
   if constexpr (!is_matrix<T>::value) {
     throw operand_type_error(detail::message(name, "operand A must be a matrix"));
   } else {
-    validate_gemv(A, x, y);
+    detail::validate_gemv_op(detail::gemv_expressions[detail::trans_index(trans)], trans, A, x, y);
     const blas_int m = detail::to_blas_int(name, A.template dim<0>());
     const blas_int n = detail::to_blas_int(name, A.template dim<1>());
-    detail::require_elements(name, "x", x.numel(), static_cast<size_t>(n));
-    detail::require_elements(name, "y", y.numel(), static_cast<size_t>(m));
-    // The call reads A whole and the first n elements of x, and writes the
-    // first m of y.
-    const auto written = detail::run("vector y", y.get(), static_cast<size_t>(m));
+    // op(A) is rows x columns.
+    const blas_int rows = trans == 'N' ? m : n, columns = trans == 'N' ? n : m;
+    detail::require_elements(name, "x", x.numel(), static_cast<size_t>(columns));
+    detail::require_elements(name, "y", y.numel(), static_cast<size_t>(rows));
+    // The call reads A whole and the first columns elements of x, and writes
+    // the first rows of y.
+    const auto written = detail::run("vector y", y.get(), static_cast<size_t>(rows));
     detail::refuse_shared(name, written, detail::run("matrix A", A.get(), A.numel()));
-    detail::refuse_shared(name, written, detail::run("vector x", x.get(), static_cast<size_t>(n)));
-    if (n == 0) {
+    detail::refuse_shared(name, written,
+                          detail::run("vector x", x.get(), static_cast<size_t>(columns)));
+    if (columns == 0) {
       // BLAS returns early on an empty product without applying b; the
       // result of a sum over no terms is b*y. A zero b overwrites y, NaN
       // included, as BLAS does, which scaling by zero would not.
       const typename T::SampleType zero(0);
       if (b == zero) {
-        std::fill_n(y.get(), m, zero);
+        std::fill_n(y.get(), rows, zero);
       } else {
-        detail::routine::scal(m, b, y.get());
+        detail::unlocked(Work::level1, rows, [&] { detail::routine::scal(rows, b, y.get()); });
       }
     } else {
       detail::unlocked(Work::product, double(m) * double(n), [&] {
-        detail::routine::gemv(m, n, a, A.get(), detail::leading_dimension(m), x.get(), b, y.get());
+        detail::routine::gemv(detail::transposition(trans), m, n, a, A.get(),
+                              detail::leading_dimension(m), x.get(), b, y.get());
       });
     }
     return y;
@@ -85,7 +101,7 @@ R& Operations::gemv_named(const char* name, typename T::SampleType a, typename T
 template <class T, class S, class R>
 R& Operations::gemv(typename T::SampleType a, typename T::SampleType b, const T& A, const S& x,
                     R& y) {
-  return gemv_named("gemv", a, b, A, x, y);
+  return gemv_named("gemv", 'N', a, b, A, x, y);
 }
 
 }  // namespace Algorithms

@@ -9,7 +9,7 @@ namespace Algorithms {
 template <class T, class S, class R>
 R& Operations::matmul(const T& A, const S& X, R& Y) {
   const typename T::SampleType one(1);
-  return gemm_named("matmul", one, one, A, X, Y);
+  return gemm_named("matmul", 'N', 'N', one, one, A, X, Y);
 }
 
 }  // namespace Algorithms

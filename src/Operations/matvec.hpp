@@ -9,7 +9,7 @@ namespace Algorithms {
 template <class T, class S, class R>
 R& Operations::matvec(const T& A, const S& x, R& y) {
   const typename T::SampleType one(1);
-  return gemv_named("matvec", one, one, A, x, y);
+  return gemv_named("matvec", 'N', one, one, A, x, y);
 }
 
 }  // namespace Algorithms

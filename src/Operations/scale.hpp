@@ -1,6 +1,7 @@
 #pragma once
 
 #include <complex>
+#include <limits>
 
 #include "../Blas.hpp"
 #include "Operations.hpp"
@@ -11,13 +12,20 @@ namespace Algorithms {
 namespace detail {
 namespace routine {
 
-inline void scal(blas_int n, float s, float* x) { VEXA_BLAS(cblas_sscal)(n, s, x, 1); }
-inline void scal(blas_int n, double s, double* x) { VEXA_BLAS(cblas_dscal)(n, s, x, 1); }
-inline void complex_scal(blas_int n, const std::complex<float>& s, std::complex<float>* x) {
-  VEXA_BLAS(cblas_cscal)(n, &s, x, 1);
+// Every inc-th element of x, n of them.
+inline void scal(blas_int n, float s, float* x, blas_int inc = 1) {
+  VEXA_BLAS(cblas_sscal)(n, s, x, inc);
 }
-inline void complex_scal(blas_int n, const std::complex<double>& s, std::complex<double>* x) {
-  VEXA_BLAS(cblas_zscal)(n, &s, x, 1);
+inline void scal(blas_int n, double s, double* x, blas_int inc = 1) {
+  VEXA_BLAS(cblas_dscal)(n, s, x, inc);
+}
+inline void complex_scal(blas_int n, const std::complex<float>& s, std::complex<float>* x,
+                         blas_int inc = 1) {
+  VEXA_BLAS(cblas_cscal)(n, &s, x, inc);
+}
+inline void complex_scal(blas_int n, const std::complex<double>& s, std::complex<double>* x,
+                         blas_int inc = 1) {
+  VEXA_BLAS(cblas_zscal)(n, &s, x, inc);
 }
 
 // The parts of complex elements, each real part before its imaginary part.
@@ -51,6 +59,19 @@ template <class R>
 void scal(blas_int n, const std::complex<R>& s, std::complex<R>* x) {
   if (!on_parts(n, s, [](auto... args) { scal(args...); }, x)) {
     complex_scal(n, s, x);
+  }
+}
+
+// Every inc-th element of x, n of them: with a factor that has no imaginary part, their real
+// parts and their imaginary parts as two runs of real numbers 2 inc apart, when that distance
+// is a BLAS integer.
+template <class R>
+void scal(blas_int n, const std::complex<R>& s, std::complex<R>* x, blas_int inc) {
+  if (s.imag() == 0 && inc <= std::numeric_limits<blas_int>::max() / 2) {
+    scal(n, s.real(), parts(x), 2 * inc);
+    scal(n, s.real(), parts(x) + 1, 2 * inc);
+  } else {
+    complex_scal(n, s, x, inc);
   }
 }
 

@@ -11,6 +11,7 @@
 #include <type_traits>
 
 #include "../Blas.hpp"
+#include "../Types/Traits.hpp"
 #include "Operations.hpp"
 #include "errors.hpp"
 
@@ -54,9 +55,6 @@ inline lapack_int trcon(char uplo, blas_int n, const std::complex<double>* A, bl
 }
 
 }  // namespace routine
-
-template <class V>
-using real_of = decltype(std::abs(V()));
 
 // The integer or real workspace of ?trcon, by kind.
 template <class V>

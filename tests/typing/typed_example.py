@@ -4,6 +4,7 @@ marked, which mixes kinds."""
 import numpy as np
 import vexa
 import vexa_io
+import vexa_linalg as la
 
 # The README's tour.
 samples = np.asfortranarray(np.random.rand(200, 4))
@@ -24,4 +25,8 @@ column: vexa.vecz = vexa.gemv(1j, 0.0, A, vexa.vecz(2), vexa.vecz(2))
 buffer: memoryview = vexa_io.asbuffer(A)
 copied = vexa_io.from_buffer(buffer)
 typed: vexa.matz = vexa_io.from_buffer(buffer, vexa.matz)
+conjugated: vexa.vecz = la.gemv("C", 1j, 0.0, A, vexa.vecz(2), vexa.vecz(2))
+first: vexa.viewz = la.column(A, 0)
+norm: float = la.nrm2(first)
+solved: vexa.viewd = la.trsv("U", "N", "N", vexa.matd(2, 2), window)
 vexa.dot(x, vexa.vecs(3))  # type: ignore[call-overload]

@@ -1,0 +1,237 @@
+#pragma once
+
+// The docstrings of vexa_linalg's functions. Each begins with the function's
+// signature and a "--" line, from which Python makes the function's
+// __text_signature__, so help() and inspect show the parameters by name.
+
+namespace Bindings {
+namespace linalg_docs {
+
+constexpr const char* gemv = R"(gemv(trans, a, b, A, x, y, /)
+--
+
+y <- a op(A) x + b y, in place; returns y itself.
+
+trans  "N": op(A) = A; "T": its transpose; "C": its conjugate transpose
+       (the transpose for kinds s and d).
+a, b   coefficients of the kind.
+A      a matrix; call op(A) rows x cols.
+x      a vector, view or matrix with x.dim(0) == cols; a matrix is read
+       through its first column.
+y      likewise with y.dim(0) == rows; its first rows elements are written.
+When op(A) has no columns, y becomes b y (a zero b clears it, NaN included).
+
+Raises ValueError for another trans, and RuntimeError, before anything is
+written, when the extents disagree, a matrix x or y holds too few elements,
+or y shares elements with A or x.)";
+
+constexpr const char* gemm = R"(gemm(transa, transb, a, b, A, X, Y, /)
+--
+
+Y <- a op(A) op(X) + b Y, in place; returns Y itself.
+
+transa, transb  "N", "T" or "C", for A and for X, as in gemv.
+a, b            coefficients of the kind.
+A, X, Y         matrices: op(A) is m x k, op(X) k x n and Y m x n.
+
+Raises ValueError for another option, and RuntimeError, before anything is
+written, when the extents disagree or Y shares elements with A or X.)";
+
+constexpr const char* syrk = R"(syrk(uplo, trans, a, b, A, C, /)
+--
+
+C <- a A A^T + b C (trans "N") or a A^T A + b C (trans "T"), on the uplo
+triangle of C only; returns C itself. The product is symmetric, not
+Hermitian: no element is conjugated.
+
+uplo   "U" or "L": the triangle of C written; the other stays as it is.
+trans  "N" or "T"; for kinds s and d also "C", which means "T".
+a, b   coefficients of the kind.
+A      a matrix, n x k for "N" and k x n for "T".
+C      an n x n matrix.
+
+Raises ValueError for another option, and RuntimeError, before anything is
+written, when the extents disagree or C shares elements with A.)";
+
+constexpr const char* herk = R"(herk(uplo, trans, a, b, A, C, /)
+--
+
+Kinds c and z: C <- a A A^H + b C (trans "N") or a A^H A + b C (trans "C"),
+on the uplo triangle of C only; returns C itself. The imaginary parts of C's
+diagonal become zero.
+
+uplo   "U" or "L": the triangle of C written; the other stays as it is.
+trans  "N" or "C".
+a, b   real coefficients (float).
+A      a matrix, n x k for "N" and k x n for "C".
+C      an n x n matrix.
+
+Raises ValueError for another option, and RuntimeError, before anything is
+written, when the extents disagree or C shares elements with A.)";
+
+constexpr const char* ger = R"(ger(a, x, y, A, /)
+--
+
+A <- a x y^T + A, in place (unconjugated for kinds c and z); returns A itself.
+
+a     a coefficient of the kind.
+A     an m x n matrix.
+x, y  vectors, views or matrices with x.dim(0) == m and y.dim(0) == n; a
+      matrix is read through its first column.
+
+Raises RuntimeError, before anything is written, when the extents disagree, a
+matrix x or y holds too few elements, or A shares elements with x or y.)";
+
+constexpr const char* gerc = R"(gerc(a, x, y, A, /)
+--
+
+Kinds c and z: A <- a x y^H + A, in place; returns A itself.
+
+a     a coefficient of the kind.
+A     an m x n matrix.
+x, y  vectors, views or matrices with x.dim(0) == m and y.dim(0) == n; a
+      matrix is read through its first column.
+
+Raises RuntimeError, before anything is written, when the extents disagree, a
+matrix x or y holds too few elements, or A shares elements with x or y.)";
+
+constexpr const char* trsv = R"(trsv(uplo, trans, diag, A, x, /)
+--
+
+x <- op(A)^-1 x, solving with the uplo triangle of A; returns x itself.
+
+uplo   "U" or "L": the triangle of A read; the other is not.
+trans  "N", "T" or "C", as in gemv.
+diag   "N": A's diagonal as it stands; "U": ones, without reading it.
+A      an n x n matrix.
+x      a vector, view or matrix with x.dim(0) == n; a matrix is solved
+       through its first column. Its first n elements are written.
+
+Raises ValueError for another option, and RuntimeError, before anything is
+written, when the extents disagree, a matrix x holds too few elements, x
+shares elements with A, or (diag "N") an element of A's diagonal is exactly
+zero: "matrix A is singular: A(i,i) is zero", i counting from 1 as LAPACK's
+info does, that is the element A[i - 1, i - 1].)";
+
+constexpr const char* trsm = R"(trsm(side, uplo, trans, diag, a, A, B, /)
+--
+
+B <- a op(A)^-1 B (side "L") or a B op(A)^-1 (side "R"), solving with the
+uplo triangle of A; returns B itself.
+
+side   "L" or "R".
+uplo   "U" or "L": the triangle of A read; the other is not.
+trans  "N", "T" or "C", as in gemv.
+diag   "N": A's diagonal as it stands; "U": ones, without reading it.
+a      a coefficient of the kind.
+A      a matrix, m x m for "L" and n x n for "R".
+B      an m x n matrix.
+
+Raises ValueError for another option, and RuntimeError, before anything is
+written, when the extents disagree, B shares elements with A, or (diag "N")
+an element of A's diagonal is exactly zero: "matrix A is singular: A(i,i) is
+zero", i counting from 1 as LAPACK's info does.)";
+
+constexpr const char* nrm2 = R"(nrm2(x, /)
+--
+
+The Euclidean norm of all of x's elements (a matrix's Frobenius norm), as a
+float. BLAS scales as it sums: elements whose squares overflow or underflow
+give the right norm, where sqrt(dot(x, x)) would not.)";
+
+constexpr const char* asum = R"(asum(x, /)
+--
+
+The sum over all of x's elements of |Re x_i| + |Im x_i|, as a float: BLAS's
+definition, which for kinds c and z is not the sum of magnitudes.)";
+
+constexpr const char* iamax = R"(iamax(x, /)
+--
+
+The 0-based index, among all of x's elements, of the first whose
+|Re x_i| + |Im x_i| is largest (BLAS's measure), as an int.
+
+Raises RuntimeError for an empty x.)";
+
+constexpr const char* axpby = R"(axpby(a, x, b, y, /)
+--
+
+y <- a x + b y over x's element count, in place; returns y itself. As BLAS
+defines it, a zero a leaves x unread and a zero b leaves y's old values
+unread, NaN included. x and y may be the very same run of elements (y then
+becomes (a + b) y).
+
+a, b  coefficients of the kind.
+x, y  vectors, views or matrices (a matrix as its elements in storage order);
+      y holds at least as many elements as x.
+
+Raises RuntimeError, before anything is written, when y holds fewer elements
+than x or shares some of them with x without being the same run.)";
+
+constexpr const char* mul = R"(mul(x, y, /)
+--
+
+y <- x * y element by element over x's element count, unconjugated, in
+place; returns y itself. x and y may be the very same run (y is squared).
+
+x, y  vectors, views or matrices (a matrix as its elements in storage order);
+      y holds at least as many elements as x.
+
+Raises RuntimeError, before anything is written, when y holds fewer elements
+than x or shares some of them with x without being the same run.
+
+The routine is ?tbmv with no band beside the diagonal, which OpenBLAS hands,
+however short x, to every thread of its pool: threadpoolctl's
+threadpool_limits(1) spares that cost.)";
+
+constexpr const char* scaleRows = R"(scale_rows(d, A, /)
+--
+
+A <- diag(d) A: row i of A times d[i], in place; returns A itself.
+
+d  a vector, view or matrix with d.dim(0) == A.dim(0); a matrix is read
+   through its first column.
+A  a matrix.
+
+Raises RuntimeError, before anything is written, when the extents disagree, a
+matrix d holds too few elements, or A shares elements with d.)";
+
+constexpr const char* scaleColumns = R"(scale_columns(d, A, /)
+--
+
+A <- A diag(d): column j of A times d[j], in place; returns A itself.
+
+d  a vector, view or matrix with d.dim(0) == A.dim(1); a matrix is read
+   through its first column.
+A  a matrix.
+
+Raises RuntimeError, before anything is written, when the extents disagree, a
+matrix d holds too few elements, or A shares elements with d.)";
+
+constexpr const char* column = R"(column(A, j, /)
+--
+
+A new view over column j of the matrix A: it shares A's elements, as a slice
+shares a vector's, and keeps them alive after A is gone.
+
+Raises RuntimeError when A has no column j.)";
+
+constexpr const char* columns = R"(columns(A, start, stop, /)
+--
+
+A new matrix over columns start to stop - 1 of the matrix A: it shares A's
+elements (a contiguous run in column-major order) and keeps them alive after
+A is gone. As in slicing, a start past stop gives no columns.
+
+Raises RuntimeError when stop exceeds A's column count.)";
+
+constexpr const char* asMatrix = R"(as_matrix(x, rows, cols, /)
+--
+
+A new rows x cols matrix over the elements of the vector or view x, in
+column-major order: it shares them and keeps them alive after x is gone.
+
+Raises RuntimeError unless rows * cols is x's element count.)";
+
+}  // namespace linalg_docs
+}  // namespace Bindings
