@@ -2,7 +2,7 @@
 loopback: a 2,000,000 x 8 float64 problem in 8 row blocks, held in the workers' memory, so that
 both time the solve alone. Writes benchmarks/results/dask.md (--out to write elsewhere).
 
-    .venv/bin/python benchmarks/dask_lstsq.py
+    bash tools/venv.sh bench dask && .venv/bin/python benchmarks/dask_lstsq.py
 
 Target: vexa_dask at least 2.5x faster, and both answers within 1e-12 of numpy's, relative.
 """
@@ -87,7 +87,7 @@ def main():
         f"- {ROWS} x {COLUMNS} float64 in {BLOCKS} row blocks, persisted on a 2-worker "
         "LocalCluster (processes, one thread each, loopback); the time of the solve alone, "
         f"{ROUNDS} rounds alternating",
-        "- `.venv/bin/python benchmarks/dask_lstsq.py` (`bash tools/venv.sh dask` first)",
+        "- `.venv/bin/python benchmarks/dask_lstsq.py` (after `bash tools/venv.sh bench dask`)",
         "",
         "| solver | best s | median s | x vs numpy (relative) | rss vs numpy (relative) |",
         "|---|---|---|---|---|",

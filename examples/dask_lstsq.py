@@ -12,6 +12,7 @@ large for dask, whose method holds a Q factor as large as A.
 """
 
 import argparse
+import importlib.util
 import math
 import resource
 import time
@@ -72,6 +73,9 @@ def main():
         print("  peak memory per worker:", ", ".join(f"{peak:.0f} MB" for peak in peaks))
         if args.rows > args.dask_rows:
             print(f"dask.array.linalg.lstsq: skipped above {args.dask_rows} rows (--dask-rows)")
+            return
+        if importlib.util.find_spec("scipy") is None:
+            print("dask.array.linalg.lstsq: skipped, it needs scipy")
             return
         start = time.perf_counter()
         theirs, residuals = dask.compute(*da.linalg.lstsq(A, b)[:2])

@@ -36,7 +36,7 @@ _KINDS = {
 }
 
 # At most this many triangles meet in one task of the tree.
-FAN_IN = 8
+_FAN_IN = 8
 
 # What a block may hold besides finite numbers, as bits that the tree ORs.
 _A_NAN, _A_INF, _B_NAN, _B_INF = 1, 2, 4, 8
@@ -47,7 +47,7 @@ _A_NAN, _A_INF, _B_NAN, _B_INF = 1, 2, 4, 8
 _OPERANDS_TAIL = "; A and x now hold"
 
 
-def lstsq(A, b):
+def lstsq(A, b, /):
     """Least-squares solution of A x = b for dask arrays A (m x n, m >= n, chunked by rows only)
     and b (m,) of one element type: float32, float64, complex64 or complex128.
 
@@ -79,8 +79,8 @@ def lstsq(A, b):
     level = list(leaves.to_delayed()[:, 0])
     while len(level) > 1:
         level = [
-            dask.delayed(_combine, pure=True)(level[i : i + FAN_IN], A.dtype, width)
-            for i in range(0, len(level), FAN_IN)
+            dask.delayed(_combine, pure=True)(level[i : i + _FAN_IN], A.dtype, width)
+            for i in range(0, len(level), _FAN_IN)
         ]
     flags, triangle = level[0].compute()
     _refuse_not_finite(flags)
