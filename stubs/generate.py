@@ -89,6 +89,7 @@ LINALG = {
     "column": "A:m j:i -> v",
     "columns": "A:m start:i stop:i -> m",
     "as_matrix": "x:w rows:i cols:i -> m",
+    "geqrf": "A:m tau:o -> o",
 }
 LINALG_COMPLEX_ONLY = {"herk", "gerc"}
 OPTIONS = {
