@@ -10,6 +10,7 @@ Target: vexa_dask at least 2.5x faster, and both answers within 1e-12 of numpy's
 import argparse
 import os
 import platform
+import resource
 import statistics
 import time
 from datetime import datetime
@@ -27,6 +28,23 @@ ROUNDS = 7
 TARGET = 2.5
 
 
+def cpu():
+    """The processor's model name, or its architecture where Linux does not say."""
+    try:
+        with open("/proc/cpuinfo") as info:
+            for line in info:
+                if line.startswith("model name"):
+                    return line.split(":", 1)[1].strip()
+    except OSError:
+        pass
+    return platform.machine()
+
+
+def peak_rss_mb():
+    """The peak resident memory of the process that runs it, in MB."""
+    return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
+
+
 def timed(solve):
     start = time.perf_counter()
     x, rss = solve()
@@ -39,7 +57,8 @@ def dask_solve(A, b):
 
 
 def tasks(collections):
-    return len(dask.base.collections_to_dsk(collections))
+    """The keys of the collections' graphs, unoptimized."""
+    return len({key for c in collections for key in dict(c.__dask_graph__())})
 
 
 def main():
@@ -52,21 +71,25 @@ def main():
         LocalCluster(
             n_workers=2, threads_per_worker=1, host="127.0.0.1", dashboard_address=None
         ) as cluster,
-        Client(cluster),
+        Client(cluster) as client,
     ):
         rng = da.random.default_rng(7)
         A = rng.standard_normal((ROWS, COLUMNS), chunks=(ROWS // BLOCKS, COLUMNS))
         b = A @ np.arange(1.0, COLUMNS + 1) + rng.standard_normal(ROWS, chunks=ROWS // BLOCKS)
         A, b = dask.persist(A, b)
         wait([A, b])
+        dask_tasks = tasks(da.linalg.lstsq(A, b)[:2]) - tasks([A, b])
         whole_A, whole_b = dask.compute(A, b)
         exact, residual = np.linalg.lstsq(whole_A, whole_b, rcond=None)[:2]
-        ours, theirs = [], []
+        # Each worker's peak memory after vexa_dask's first solve, and at the end.
+        ours = [timed(lambda: vexa_dask.lstsq(A, b))]
+        ours_peak = client.run(peak_rss_mb).values()
+        theirs = [timed(lambda: dask_solve(A, b))]
         # Alternating rounds, so that a change in the machine's load touches both.
-        for _ in range(ROUNDS):
+        for _ in range(ROUNDS - 1):
             ours.append(timed(lambda: vexa_dask.lstsq(A, b)))
             theirs.append(timed(lambda: dask_solve(A, b)))
-        dask_tasks = tasks(da.linalg.lstsq(A, b)[:2]) - tasks([A, b])
+        last_peak = client.run(peak_rss_mb).values()
     rows = []
     for name, runs in (("vexa_dask.lstsq", ours), ("dask.array.linalg.lstsq", theirs)):
         seconds = [run[0] for run in runs]
@@ -81,7 +104,7 @@ def main():
     lines = [
         f"# vexa_dask.lstsq against dask.array.linalg.lstsq ({datetime.now():%Y-%m-%d %H:%M})",
         "",
-        f"- {platform.processor() or platform.machine()}, {os.cpu_count()} cores; Python "
+        f"- {cpu()}, {os.cpu_count()} cores; Python "
         f"{platform.python_version()}; dask {dask.__version__}; load average {load:.1f} at "
         "the start",
         f"- {ROWS} x {COLUMNS} float64 in {BLOCKS} row blocks, persisted on a 2-worker "
@@ -97,6 +120,13 @@ def main():
         f"differ by {agree:.1e} relative (target 1e-12). dask's graph for the solve has "
         f"{dask_tasks} tasks beside the persisted blocks; vexa_dask's has {BLOCKS} leaves and "
         "one task that combines their triangles.",
+        "",
+        "Peak resident memory per worker (data of 72 MB each included): "
+        + ", ".join(f"{peak:.0f} MB" for peak in ours_peak)
+        + " after vexa_dask's first solve, "
+        + ", ".join(f"{peak:.0f} MB" for peak in last_peak)
+        + " after dask's solves too. The workers run OpenBLAS on one thread each, as"
+        " distributed's nanny sets OPENBLAS_NUM_THREADS=1.",
         "",
     ]
     args.out.mkdir(parents=True, exist_ok=True)
