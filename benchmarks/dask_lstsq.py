@@ -79,11 +79,13 @@ def main():
         A, b = dask.persist(A, b)
         wait([A, b])
         dask_tasks = tasks(da.linalg.lstsq(A, b)[:2]) - tasks([A, b])
-        whole_A, whole_b = dask.compute(A, b)
-        exact, residual = np.linalg.lstsq(whole_A, whole_b, rcond=None)[:2]
-        # Each worker's peak memory after vexa_dask's first solve, and at the end.
+        # Each worker's peak memory with the data alone, after vexa_dask's first solve (before
+        # the data is gathered for numpy), and at the end.
+        data_peak = client.run(peak_rss_mb).values()
         ours = [timed(lambda: vexa_dask.lstsq(A, b))]
         ours_peak = client.run(peak_rss_mb).values()
+        whole_A, whole_b = dask.compute(A, b)
+        exact, residual = np.linalg.lstsq(whole_A, whole_b, rcond=None)[:2]
         theirs = [timed(lambda: dask_solve(A, b))]
         # Alternating rounds, so that a change in the machine's load touches both.
         for _ in range(ROUNDS - 1):
@@ -121,12 +123,14 @@ def main():
         f"{dask_tasks} tasks beside the persisted blocks; vexa_dask's has {BLOCKS} leaves and "
         "one task that combines their triangles.",
         "",
-        "Peak resident memory per worker (data of 72 MB each included): "
+        "Peak resident memory per worker: "
+        + ", ".join(f"{peak:.0f} MB" for peak in data_peak)
+        + " with the data persisted (144 MB in all), "
         + ", ".join(f"{peak:.0f} MB" for peak in ours_peak)
         + " after vexa_dask's first solve, "
         + ", ".join(f"{peak:.0f} MB" for peak in last_peak)
-        + " after dask's solves too. The workers run OpenBLAS on one thread each, as"
-        " distributed's nanny sets OPENBLAS_NUM_THREADS=1.",
+        + " at the end (the data gathered for numpy, dask's solves). The workers run OpenBLAS"
+        " on one thread each, as distributed's nanny sets OPENBLAS_NUM_THREADS=1.",
         "",
     ]
     args.out.mkdir(parents=True, exist_ok=True)
