@@ -23,6 +23,10 @@ assert abs(x[0] - 1.0) < 1e-12 and abs(x[1] - 2.0) < 1e-12, (x[0], x[1])
 assert vexa.dot(vexa.scale(2.0, x[0:2]), x[0:2]) == 20.0
 assert vexa_io.asbuffer(x).tolist()[:2] == [2.0, 4.0]
 assert vexa_linalg.nrm2(vexa_linalg.column(A, 0)) > 0
+try:
+    import vexa_dask
+except ImportError as error:  # shipped, and asking for its extra
+    assert "vexa[dask]" in str(error), error
 print("  ok:", vexa.__file__)'
 # check PYTHON [ENV...]: the computation, from a directory of its own.
 check() {

@@ -14,6 +14,7 @@
 #include "Operations/gemm_op.hpp"
 #include "Operations/gemv.hpp"
 #include "Operations/gemv_op.hpp"
+#include "Operations/geqrf.hpp"
 #include "Operations/ger.hpp"
 #include "Operations/gerc.hpp"
 #include "Operations/herk.hpp"

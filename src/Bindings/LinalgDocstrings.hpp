@@ -233,5 +233,26 @@ column-major order: it shares them and keeps them alive after x is gone.
 
 Raises RuntimeError unless rows * cols is x's element count.)";
 
+constexpr const char* geqrf = R"(geqrf(A, tau, /)
+--
+
+QR factorization of A in place by Householder reflections; returns tau
+itself. A = Q R with Q = H(1) H(2) ... H(k), k = min(m, n), each
+H(i) = I - tau[i - 1] v v^H: R on and above A's diagonal, the vector v of
+H(i) below it in column i - 1 (its leading 1 not stored), as LAPACK's
+?geqrf leaves them; ormqr applies Q or its transpose.
+
+A    an m x n matrix, overwritten.
+tau  a vector, view or matrix with tau.dim(0) == min(m, n); a matrix is
+     written through its first column.
+
+No rank or condition test: a rank-deficient A is factored too (R then has
+zeros, or elements small beside their column's norm, on its diagonal).
+NaN and Inf are not refused and spread through the factors.
+
+Raises RuntimeError, before anything is written, when tau's extent is not
+min(m, n), a matrix tau holds too few elements, or tau shares elements with
+A.)";
+
 }  // namespace linalg_docs
 }  // namespace Bindings

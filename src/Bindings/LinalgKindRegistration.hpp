@@ -82,6 +82,13 @@ void register_linalg_functions(LinalgRegistry& registry) {
       define_linalg<&Operations::mul<C0, C1>>(registry, BOOST_HANA_STRING("mul"), linalg_docs::mul);
     });
   });
+
+  // QR factorization and least squares: A a matrix, tau and B of any type.
+  hana::for_each(containerSet<DataType>, [&](auto container0) {
+    using C0 = typename decltype(container0)::type;
+    define_linalg<&Operations::geqrf<Mat, C0>>(registry, BOOST_HANA_STRING("geqrf"),
+                                               linalg_docs::geqrf);
+  });
 }
 
 }  // namespace Bindings

@@ -81,6 +81,12 @@ struct Operations {
   template <class T>
   static Matrix<typename T::SampleType> as_matrix(const T& x, size_t rows, size_t columns);
 
+  // QR factorization and least squares with several right-hand sides. geqrf leaves the reflectors
+  // in A and their factors in tau; ormqr applies the Q they make, side 'L' or 'R', trans 'N',
+  // 'T' or 'C' by kind; gels solves for every column of B.
+  template <class T, class S>
+  static S& geqrf(T& A, S& tau);
+
  private:
   // The products of gemv, matvec and gemv_op, and of gemm, matmul and gemm_op, with checked
   // transpositions ('N' for an operand as it stands).
