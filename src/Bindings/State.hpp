@@ -8,7 +8,6 @@
 // pybind11 or CPython, and before a free-threaded build, which would need a
 // lock or atomics for each entry written after the module's start.
 
-#include <pybind11/gil_safe_call_once.h>
 #include <pybind11/pybind11.h>
 
 #include <vector>
@@ -53,7 +52,8 @@ struct State {
   // a lookup; the Registry fills it, then installs it.
   std::vector<FrontEntry> fronts;
   // The types of the scalars met, with the numbers ABCs imported on the first
-  // miss: written by any scalar conversion that misses, at any call.
+  // miss (FirstUse.hpp): written by any scalar conversion that misses, at any
+  // call.
   CategoryCache categories;
 
   // vexa's own.
@@ -61,8 +61,8 @@ struct State {
   // Per class, by class_index: at vexa's start, by seal_class.
   ClassSlotState classSlots[classCount];
   // vexa_io._reduce, the reducer of every container: imported by the first
-  // pickle or copy of a container.
-  py::gil_safe_call_once_and_store<py::object> reducer;
+  // pickle or copy of a container (FirstUse.hpp).
+  PyObject* reducer = nullptr;
 
   // vexa_io's own, made at its start.
 

@@ -4,17 +4,15 @@
 // scalar conversion (ScalarRule.hpp), cached per type, since the checks
 // against the numbers ABCs are slow.
 
-#include <pybind11/gil_safe_call_once.h>
 #include <pybind11/pybind11.h>
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <new>
+
+#include "FirstUse.hpp"
 
 namespace Bindings {
-
-namespace py = pybind11;
 
 // Float or complex values (subclasses, read directly), real numbers (int
 // subclasses and types registered as numbers.Real, converted through float()
@@ -103,16 +101,6 @@ class CategoryCache {
 #endif
   }
 
-  // A numbers ABC, imported once. The import may release the GIL, so a
-  // plain lazy initialisation could deadlock.
-  static PyObject* abc(py::gil_safe_call_once_and_store<py::object>& stored, const char* name) {
-    return stored
-        .call_once_and_store_result(
-            [&] { return py::module_::import("numbers").attr(name).cast<py::object>(); })
-        .get_stored()
-        .ptr();
-  }
-
   bool categorise(PyTypeObject* type, Category& out) {
     auto* cls = reinterpret_cast<PyObject*>(type);
     if (PyType_IsSubtype(type, &PyFloat_Type) != 0) {
@@ -122,16 +110,10 @@ class CategoryCache {
     } else if (PyType_IsSubtype(type, &PyLong_Type) != 0) {
       out = Category::realNumber;
     } else {
-      PyObject* realAbc = nullptr;
-      PyObject* complexAbc = nullptr;
-      try {
-        realAbc = abc(m_realAbc, "Real");
-        complexAbc = abc(m_complexAbc, "Complex");
-      } catch (py::error_already_set& error) {
-        error.restore();
-        return false;
-      } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
+      PyObject* realAbc = imported(m_realAbc, "numbers", "Real");
+      PyObject* complexAbc =
+          realAbc == nullptr ? nullptr : imported(m_complexAbc, "numbers", "Complex");
+      if (complexAbc == nullptr) {
         return false;
       }
       const int real = PyObject_IsSubclass(cls, realAbc);
@@ -150,8 +132,8 @@ class CategoryCache {
   }
 
   std::array<Entry, entryCount> m_entries{};
-  py::gil_safe_call_once_and_store<py::object> m_realAbc;
-  py::gil_safe_call_once_and_store<py::object> m_complexAbc;
+  PyObject* m_realAbc = nullptr;
+  PyObject* m_complexAbc = nullptr;
 #if PY_VERSION_HEX < 0x030C0000
   PyObject* m_lookupName = nullptr;
 #endif
