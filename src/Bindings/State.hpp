@@ -51,9 +51,9 @@ struct State {
   // of its own, Front<Module, Name>::function, so a call reaches it without
   // a lookup; the Registry fills it, then installs it.
   std::vector<FrontEntry> fronts;
-  // The types of the scalars met, with the numbers ABCs imported on the first
-  // miss (FirstUse.hpp): written by any scalar conversion that misses, at any
-  // call.
+  // The types of the scalars met, with the numbers ABCs and
+  // abc.get_cache_token imported on the first miss (FirstUse.hpp): written by
+  // any scalar conversion that misses, at any call.
   CategoryCache categories;
 
   // vexa's own.
