@@ -18,6 +18,10 @@
 // - the text of the dispatcher's refusal, which Refusal (below) takes apart,
 //   and the overload chain as a builtin function held under the function's
 //   name, whose __doc__ the front takes over (Front.hpp);
+// - the dispatcher's second pass over the overloads, with conversion, after
+//   a first without, and its move to the next overload when an overload's
+//   body throws reference_cast_error (meant for pybind11's own use), which
+//   the chain's scalar conversion relies on (ScalarArg.hpp);
 // - the mapping slots that a class's registered __getitem__ and __setitem__
 //   fill, which the element slots take over (ClassSlots.hpp);
 // - the base type and metaclass that pybind11 gives every class: seal_module
