@@ -15,6 +15,7 @@
 
 #include "Kinds.hpp"
 #include "Load.hpp"
+#include "Refusal.hpp"
 #include "ScalarRule.hpp"
 
 namespace Bindings {
@@ -46,7 +47,11 @@ struct ScalarArg {
   // the kind sends the chain on to its next overload, and so to its
   // refusal; any other error is raised.
   void convert() {
-    switch (load_scalar(source, value)) {
+    const int rendering = refusalRendering;
+    refusalRendering = 0;
+    const Load loaded = load_scalar(source, value);
+    refusalRendering = rendering;
+    switch (loaded) {
       case Load::value:
         return;
       case Load::refused:

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "Kinds.hpp"
-#include "PybindInternals.hpp"
+#include "Refusal.hpp"
 #include "TypeCategories.hpp"
 
 namespace Bindings {
@@ -36,7 +36,15 @@ struct ClassSlotState {
   freefunc inheritedFree = nullptr;
   binaryfunc registeredGet = nullptr;
   objobjargproc registeredSet = nullptr;
+  reprfunc registeredRepr = nullptr;
   Refusal setRefusal;
+};
+
+// A pybind11 function whose refusals vexa writes (RefusalText.hpp), by the
+// record that pybind11's dispatcher gets as self.
+struct GuardedFunction {
+  PyObject* record;
+  Refusal refusal;
 };
 
 struct State {
@@ -55,6 +63,11 @@ struct State {
   // abc.get_cache_token imported on the first miss (FirstUse.hpp): written by
   // any scalar conversion that misses, at any call.
   CategoryCache categories;
+  // pybind11's dispatcher, and the functions that call it through vexa's
+  // refusal: appended by the Registry's fronts and by vexa's classes at the
+  // module's start.
+  void (*pybindDispatch)() = nullptr;
+  std::vector<GuardedFunction> guardedFunctions;
 
   // vexa's own.
 
