@@ -57,6 +57,9 @@ PyMethodDef functions[] = {
      "its views and their asbuffer results are all gone. Given a class (vexa.matd, ...), the "
      "result is of exactly that class, or TypeError."},
     {"_reduce", &Io::reduce, METH_O, "_reduce(c) -> tuple\n\nThe pickle reduction of a container."},
+    {nullptr, nullptr, 0, nullptr}};
+
+PyMethodDef restoring[] = {
     {"_restore", fastcall(&Io::restore), METH_FASTCALL,
      "_restore(name, extents, elements) -> container\n\nThe container that _reduce described."},
     {nullptr, nullptr, 0, nullptr}};
@@ -68,14 +71,19 @@ PYBIND11_MODULE(vexa_io, m) {
   require_main_interpreter("vexa_io");
   adopt_classes();
   state.sharedElementsType = Io::make_holder_type(Io::sharedElementsSpec);
-  if (PyModule_AddFunctions(m.ptr(), functions) != 0) {
-    throw py::error_already_set();
-  }
   state.pickledElementsType = Io::make_holder_type(Io::pickledElementsSpec);
   // The reducer names the reconstructor by the function object, kept for
-  // the life of the process.
+  // the life of the process. A pickle made while this import runs (by a
+  // __del__ or an import hook) finds _reduce only once everything that it
+  // uses is in place.
+  if (PyModule_AddFunctions(m.ptr(), restoring) != 0) {
+    throw py::error_already_set();
+  }
   state.restoreFunction = PyObject_GetAttrString(m.ptr(), "_restore");
   if (state.restoreFunction == nullptr) {
+    throw py::error_already_set();
+  }
+  if (PyModule_AddFunctions(m.ptr(), functions) != 0) {
     throw py::error_already_set();
   }
 }

@@ -8,6 +8,7 @@
 
 #include "Bindings/ClassSlots.hpp"
 #include "Bindings/Errors.hpp"
+#include "Bindings/FirstUse.hpp"
 #include "Bindings/Kinds.hpp"
 #include "Bindings/MainInterpreter.hpp"
 #include "Bindings/State.hpp"
@@ -41,12 +42,11 @@ PYBIND11_MODULE(vexa, m) {
   // they are: every class's reducer is vexa_io's, imported on first use, as
   // unpickling imports vexa_io for the reconstructor.
   py::cpp_function reduce([](py::handle container) {
-    const py::object& ioReduce =
-        state.reducer
-            .call_once_and_store_result(
-                [] { return py::module_::import("vexa_io").attr("_reduce").cast<py::object>(); })
-            .get_stored();
-    return ioReduce(container);
+    PyObject* ioReduce = imported(state.reducer, "vexa_io", "_reduce");
+    if (ioReduce == nullptr) {
+      throw py::error_already_set();
+    }
+    return py::handle(ioReduce)(container);
   });
   py::object pickle = py::module_::import("copyreg").attr("pickle");
   for (PyTypeObject* cls : state.classes) {

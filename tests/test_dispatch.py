@@ -9,6 +9,7 @@ from fractions import Fraction
 
 import numpy as np
 import pytest
+import vexa
 from helpers import (
     CHAIN,
     COMPLEX_KINDS,
@@ -16,9 +17,11 @@ from helpers import (
     FAST,
     FUNCTIONS,
     KINDS,
+    ROUTES,
     Operand,
     flat,
     random_array,
+    vexa_class,
 )
 
 SHAPES = {"vec": (3,), "view": (3,), "mat": (3, 3)}
@@ -41,6 +44,16 @@ class BadFloat:
         raise ValueError("no float today")
 
 
+class ComplexOnly:
+    """A complex number whose float() fails: the real kinds' conversion raises ValueError."""
+
+    def __complex__(self):
+        return 1 + 2j
+
+    def __float__(self):
+        raise ValueError("no float")
+
+
 # Scalars other than the kind's own type (float for s and d, complex for c and z), on every
 # overload; further ones, one for each way a value converts, on each kind's first overload.
 SCALARS = {"int": 2, "float": -0.75, "complex": 1.5 - 0.5j, "float subclass": Real(0.25)}
@@ -49,6 +62,7 @@ FURTHER |= {"numpy.float32": np.float32(-1.5), "numpy.int64": np.int64(3)}
 FURTHER |= {"numpy.complex64": np.complex64(0.5j), "0-d float array": np.array(1.25)}
 FURTHER |= {"0-d complex array": np.array(2 - 1j), "Fraction": Fraction(1, 4)}
 FURTHER |= {"Decimal": Decimal("-0.5"), "no number": Unconvertible(), "ValueError": BadFloat()}
+FURTHER |= {"complex only": ComplexOnly(), "huge int": 10**400}
 CALLS = ("exact", "mismatched kinds", "keyword", "extra argument", "missing argument")
 
 
@@ -105,6 +119,62 @@ def test_front_agrees_with_chain(name, params, call, rng):
     assert all(a.tobytes() == b.tobytes() for a, b in zip(front[1], chain[1], strict=True))
 
 
+class Counted:
+    """A number whose conversions count themselves."""
+
+    def __init__(self):
+        self.floats = self.complexes = 0
+
+    def __float__(self):
+        self.floats += 1
+        return 2.0
+
+    def __complex__(self):
+        self.complexes += 1
+        return 2 + 1j
+
+
+# Calls whose scalar meets containers of another kind, or none: the containers decide, on both
+# routes, before any conversion.
+MISMATCHED = {
+    "huge int, mixed kinds": ("axpy", 10**400, "vecd", "vecc"),
+    "complex only, numpy array": ("scale", ComplexOnly(), np.zeros(3)),
+    "complex only, mixed kinds": ("axpy", ComplexOnly(), "vecz", "vecd"),
+    "complex only, complex kind": ("scale", ComplexOnly(), "vecz"),
+    "complex only, real kind": ("scale", ComplexOnly(), "vecd"),
+}
+
+
+@pytest.mark.parametrize("case", MISMATCHED)
+def test_containers_decide_before_the_scalar_converts(case):
+    name, scalar, *classes = MISMATCHED[case]
+    results = []
+    for route in ROUTES:
+        args = [getattr(vexa, c)(3) if isinstance(c, str) else c for c in classes]
+        results.append(attempt(route(name), scalar, *args))
+    assert results[0] == results[1]
+    assert results[0][0] is not ValueError or classes == ["vecd"]
+    assert results[0][0] is not OverflowError
+
+
+@pytest.mark.parametrize("name", ["scale", "axpy", "gemv"])
+@pytest.mark.parametrize("kind", KINDS)
+def test_a_call_converts_its_scalar_once_on_each_route(name, kind):
+    vec, other = vexa_class("vec", kind), vexa_class("vec", NEXT_KIND[kind])
+    containers = {
+        "scale": lambda last: [last(3)],
+        "axpy": lambda last: [vec(3), last(3)],
+        "gemv": lambda last: [0.5, vexa_class("mat", kind)(2, 2), vec(2), last(2)],
+    }[name]
+    for route in ROUTES:
+        value, mixed = Counted(), Counted()
+        route(name)(value, *containers(vec))
+        assert (value.floats, value.complexes) == ((0, 1) if kind in COMPLEX_KINDS else (1, 0))
+        with pytest.raises(TypeError):
+            route(name)(mixed, *containers(other if name != "scale" else np.zeros))
+        assert (mixed.floats, mixed.complexes) == (0, 0)
+
+
 def attempt(function, *args):
     try:
         return "value", repr(function(*args))
@@ -114,7 +184,7 @@ def attempt(function, *args):
 
 KEYS = [0, 2, 3, -1, 2**64, 1.0, True, (0, 2), (2, 0), (3, 0), (0, 3), [1, 1], (0,), slice(1, 3)]
 VALUES = [1.5, 2, 1 - 2j, Real(0.5), "x", np.float32(0.5), np.complex64(1j), np.array(-2.5)]
-VALUES += [Fraction(3, 4), Unconvertible(), BadFloat()]
+VALUES += [Fraction(3, 4), Unconvertible(), BadFloat(), ComplexOnly(), 10**400]
 
 
 @pytest.mark.parametrize("kind", KINDS)

@@ -94,17 +94,42 @@ def test_a_value_is_converted_once_and_its_exception_propagates(kind, error):
         y.check()
 
 
-def test_a_type_is_judged_again_once_it_changes():
-    class Later:
-        def __float__(self):
-            return 2.0
+def twins():
+    """Two identical classes whose values are 2 as float() and 2+5j as complex()."""
 
-    x = vexa.vecd(1)
-    vexa.scale(Later(), x)
-    x[0] = Later()
-    numbers.Complex.register(Later)
-    Later.changed = True  # the registration alone leaves the class as it was
-    for call in (lambda: vexa.scale(Later(), x), lambda: operator.setitem(x, 0, Later())):
-        with pytest.raises(TypeError):
-            call()
-    assert x[0] == 2.0
+    def make():
+        class Twin:
+            def __float__(self):
+                return 2.0
+
+            def __complex__(self):
+                return 2 + 5j
+
+        return Twin
+
+    return make(), make()
+
+
+def verdicts(cls):
+    """What each kind makes of an instance, as a scale factor or an element, or that it refuses."""
+    found = []
+    for kind in KINDS:
+        x = vexa_class("vec", kind)(1)
+        for call in (vexa.scale, lambda value, x: operator.setitem(x, 0, value)):
+            x[0] = 1
+            try:
+                call(cls(), x)
+                found.append(x[0])
+            except TypeError:
+                found.append("refused")
+    return found
+
+
+@pytest.mark.parametrize("abc", [numbers.Complex, numbers.Real])
+def test_a_verdict_does_not_depend_on_what_ran_before(abc):
+    used, fresh = twins()
+    verdicts(used)  # judged before the registration
+    abc.register(used)
+    abc.register(fresh)
+    assert verdicts(used) == verdicts(fresh)
+    assert verdicts(fresh)[-1] == (2 + 5j if abc is numbers.Complex else 2)

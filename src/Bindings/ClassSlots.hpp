@@ -8,12 +8,15 @@
 #include <pybind11/pybind11.h>
 
 #include <cstddef>
+#include <stdexcept>
+#include <string>
 #include <type_traits>
 #include <utility>
 
 #include "ClassTable.hpp"
 #include "Kinds.hpp"
 #include "PybindInternals.hpp"
+#include "RefusalText.hpp"
 #include "Result.hpp"
 #include "State.hpp"
 #include "Thunk.hpp"
@@ -137,6 +140,43 @@ struct ElementSlots {
   }
 };
 
+// The repr slot: the registered __repr__, or its first line alone while
+// pybind11 may be writing a refusal (RefusalText.hpp).
+template <class C>
+struct ReprSlot {
+  static ClassSlotState& kept() { return state.classSlots[class_index<C>()]; }
+
+  static PyObject* repr(PyObject* self) {
+    std::string line;
+    if (refusalRendering > 0 && container_line(self, line)) {
+      return PyUnicode_FromStringAndSize(line.data(), static_cast<Py_ssize_t>(line.size()));
+    }
+    return kept().registeredRepr(self);
+  }
+
+  static void install(PyTypeObject* type) {
+    kept().registeredRepr = type->tp_repr;
+    type->tp_repr = &repr;
+  }
+};
+
+// The methods whose refusals vexa writes; __init__ refuses with sizes alone.
+constexpr const char* guardedMethods[] = {"numel", "dim", "__getitem__", "__setitem__", "__repr__"};
+
+inline void guard_methods(PyTypeObject* type, const Refusal& setRefusal) {
+  for (const char* name : guardedMethods) {
+    PyObject* method = PyDict_GetItemString(type->tp_dict, name);
+    if (method == nullptr) {
+      throw std::logic_error(std::string("a class without ") + name);
+    }
+    Refusal refusal = setRefusal;
+    if (std::string(name) != "__setitem__") {
+      refusal.learn(method);
+    }
+    guard_refusals(method, refusal);
+  }
+}
+
 // The base class of vexa's classes comes from pybind11 internals that only
 // vexa's modules use (the build gives them a pybind11 ABI id of their own),
 // so vexa may change it (PybindInternals.hpp says when this can go). Called itself, or through a
@@ -174,6 +214,8 @@ void seal_class(const Class& cls) {
   OwnSlots<C>::install(type);
   PyType_Modified(type);
   ElementSlots<C>::install(type);
+  ReprSlot<C>::install(type);
+  guard_methods(type, ElementSlots<C>::kept().setRefusal);
 }
 
 }  // namespace Bindings

@@ -21,6 +21,7 @@
 #include "ClassTable.hpp"
 #include "Kinds.hpp"
 #include "PybindInternals.hpp"
+#include "RefusalText.hpp"
 #include "State.hpp"
 #include "Thunk.hpp"
 
@@ -109,6 +110,7 @@ struct FastFunction {
     doc = signature.is_none() ? "" : name + std::string(py::str(signature)) + "\n--\n\n";
     doc += py::str(chain.attr("__doc__"));
     refusal.learn(chain.ptr());
+    guard_refusals(chain.ptr(), refusal);
     def.ml_name = name.c_str();
     def.ml_meth = reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(front));
     def.ml_flags = METH_FASTCALL | METH_KEYWORDS;

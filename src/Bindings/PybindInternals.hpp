@@ -15,9 +15,17 @@
 //   (translate_current_exception, below);
 // - detail::type_caster, make_caster<T>::name and PYBIND11_TYPE_CASTER: the
 //   chain's conversion of a scalar (ScalarArg.hpp) and of a flag (Flag.hpp);
-// - the text of the dispatcher's refusal, which Refusal (below) takes apart,
-//   and the overload chain as a builtin function held under the function's
-//   name, whose __doc__ the front takes over (Front.hpp);
+// - the text of the dispatcher's refusal, which Refusal (Refusal.hpp) takes
+//   apart, and the overload chain as a builtin function held under the
+//   function's name, whose __doc__ the front takes over (Front.hpp);
+// - every function as a builtin function whose method definition, pybind11's
+//   own, names the dispatcher, a METH_FASTCALL | METH_KEYWORDS function of
+//   the function's record; guard_refusals (RefusalText.hpp) puts its own
+//   in its place, which calls pybind11's;
+// - the dispatcher's second pass over the overloads, with conversion, after
+//   a first without, and its move to the next overload when an overload's
+//   body throws reference_cast_error (meant for pybind11's own use), which
+//   the chain's scalar conversion relies on (ScalarArg.hpp);
 // - the mapping slots that a class's registered __getitem__ and __setitem__
 //   fill, which the element slots take over (ClassSlots.hpp);
 // - the base type and metaclass that pybind11 gives every class: seal_module
@@ -56,10 +64,6 @@
 
 #include <pybind11/pybind11.h>
 
-#include <cstddef>
-#include <stdexcept>
-#include <string>
-
 namespace Bindings {
 
 namespace py = pybind11;
@@ -75,62 +79,5 @@ C* native_object(PyObject* obj) {
 // Sets the Python error for the exception being handled, as pybind11 does
 // for exceptions that leave a bound function. Call only inside a catch block.
 inline void translate_current_exception() { py::detail::try_translate_exceptions(); }
-
-// The overload chain's refusal of a call, without the chain: the text
-// pybind11 writes when no overload matches, for the same arguments. The
-// parts around the arguments are taken once from the chain itself, by a
-// call that no overload can match (a lone string): the list of overloads
-// before them, and the note pybind11 adds to a text that names a C++ type
-// after them.
-class Refusal {
- public:
-  void learn(PyObject* chain) {
-    static constexpr char probe[] = "std::";
-    static constexpr char invoked[] = "\nInvoked with: ";
-    std::string text;
-    try {
-      const py::handle function(chain);
-      function(probe);
-    } catch (py::error_already_set& error) {
-      if (!error.matches(PyExc_TypeError)) {
-        throw;
-      }
-      text = py::str(error.value());
-    }
-    const std::string shown = std::string(invoked) + "'" + probe + "'";
-    const std::size_t at = text.find(shown);
-    if (at == std::string::npos) {
-      throw std::logic_error("unexpected refusal text of pybind11: " + text);
-    }
-    m_head = text.substr(0, at + sizeof(invoked) - 1);
-    m_note = text.substr(at + shown.size());
-  }
-
-  // Sets the TypeError and returns nullptr.
-  PyObject* raise(PyObject* const* args, std::size_t nargs) const {
-    try {
-      std::string text = m_head;
-      for (std::size_t i = 0; i < nargs; ++i) {
-        text += i == 0 ? "" : ", ";
-        try {
-          text += std::string(py::repr(args[i]));
-        } catch (const py::error_already_set&) {
-          text += "<repr raised Error>";
-        }
-      }
-      if (text.find("std::") != std::string::npos) {
-        text += m_note;
-      }
-      PyErr_SetString(PyExc_TypeError, text.c_str());
-    } catch (...) {
-      translate_current_exception();
-    }
-    return nullptr;
-  }
-
- private:
-  std::string m_head;
-  std::string m_note;
-};
 
 }  // namespace Bindings

@@ -78,10 +78,14 @@ using ChainParam =
     std::conditional_t<is_scalar_kind<Bare<P>>, ScalarArg<Bare<P>>,
                        std::conditional_t<std::is_same_v<Bare<P>, char>, FlagArg, P>>;
 
-// The chain's overload of F.
+// The chain's overload of F: its scalars converted in parameter order, as
+// the front converts them, once its containers have matched.
 template <auto F, class Ret, class... Args>
 auto chain_overload(Ret (*)(Args...)) {
-  return [](ChainParam<Args>... args) -> Ret { return F(args...); };
+  return [](ChainParam<Args>... args) -> Ret {
+    (convert_argument(args), ...);
+    return F(args...);
+  };
 }
 
 // Collects the overloads of a module's functions while pybind11 builds its

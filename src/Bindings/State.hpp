@@ -8,13 +8,12 @@
 // pybind11 or CPython, and before a free-threaded build, which would need a
 // lock or atomics for each entry written after the module's start.
 
-#include <pybind11/gil_safe_call_once.h>
 #include <pybind11/pybind11.h>
 
 #include <vector>
 
 #include "Kinds.hpp"
-#include "PybindInternals.hpp"
+#include "Refusal.hpp"
 #include "TypeCategories.hpp"
 
 namespace Bindings {
@@ -37,7 +36,15 @@ struct ClassSlotState {
   freefunc inheritedFree = nullptr;
   binaryfunc registeredGet = nullptr;
   objobjargproc registeredSet = nullptr;
+  reprfunc registeredRepr = nullptr;
   Refusal setRefusal;
+};
+
+// A pybind11 function whose refusals vexa writes (RefusalText.hpp), by the
+// record that pybind11's dispatcher gets as self.
+struct GuardedFunction {
+  PyObject* record;
+  Refusal refusal;
 };
 
 struct State {
@@ -52,17 +59,23 @@ struct State {
   // of its own, Front<Module, Name>::function, so a call reaches it without
   // a lookup; the Registry fills it, then installs it.
   std::vector<FrontEntry> fronts;
-  // The types of the scalars met, with the numbers ABCs imported on the first
-  // miss: written by any scalar conversion that misses, at any call.
+  // The types of the scalars met, with the numbers ABCs and
+  // abc.get_cache_token imported on the first miss (FirstUse.hpp): written by
+  // any scalar conversion that misses, at any call.
   CategoryCache categories;
+  // pybind11's dispatcher, and the functions that call it through vexa's
+  // refusal: appended by the Registry's fronts and by vexa's classes at the
+  // module's start.
+  void (*pybindDispatch)() = nullptr;
+  std::vector<GuardedFunction> guardedFunctions;
 
   // vexa's own.
 
   // Per class, by class_index: at vexa's start, by seal_class.
   ClassSlotState classSlots[classCount];
   // vexa_io._reduce, the reducer of every container: imported by the first
-  // pickle or copy of a container.
-  py::gil_safe_call_once_and_store<py::object> reducer;
+  // pickle or copy of a container (FirstUse.hpp).
+  PyObject* reducer = nullptr;
 
   // vexa_io's own, made at its start.
 

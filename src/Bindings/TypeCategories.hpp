@@ -4,17 +4,15 @@
 // scalar conversion (ScalarRule.hpp), cached per type, since the checks
 // against the numbers ABCs are slow.
 
-#include <pybind11/gil_safe_call_once.h>
 #include <pybind11/pybind11.h>
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <new>
+
+#include "FirstUse.hpp"
 
 namespace Bindings {
-
-namespace py = pybind11;
 
 // Float or complex values (subclasses, read directly), real numbers (int
 // subclasses and types registered as numbers.Real, converted through float()
@@ -32,9 +30,14 @@ enum class Category : unsigned char {
 
 // The categories of the types met. An entry stands for its type as it was
 // when the entry was made: Python changes a type's version tag whenever the
-// type or one of its bases changes, and no two types share a tag. A class
-// registered with a numbers ABC after its instances were converted is seen
-// once the class changes.
+// type or one of its bases changes, and no two types share a tag. A verdict
+// that rests on the type alone (float, complex and int subclasses) or on a
+// registration as numbers.Real, which is never undone (Python's own ABCs
+// keep such answers for good), holds as long as the tag. Any other verdict
+// changes when the type is registered with a numbers ABC, which leaves the
+// tag as it is: its entry also holds abc.get_cache_token(), which every
+// registration changes, and fails the fast comparison below, so that the
+// out-of-line path checks it, reading the token once per conversion.
 class CategoryCache {
  public:
   // Returns false with the Python error set when the category cannot be
@@ -49,10 +52,15 @@ class CategoryCache {
   }
 
  private:
+  // judged is the type, and version its tag, for every verdict; type is
+  // the type too for a lasting verdict, and nullptr, which no type is, for
+  // one that also needs the token.
   struct Entry {
     PyTypeObject* type = nullptr;
     unsigned int version = 0;
     Category category = Category::otherNumber;
+    PyTypeObject* judged = nullptr;
+    unsigned long long token = 0;
   };
 
   // Besides float, int and complex, which never reach the cache, a program
@@ -75,13 +83,40 @@ class CategoryCache {
       assign_version_tag(type);
     }
     const unsigned int version = type->tp_version_tag;
+    unsigned long long token = 0;
+    if (!cache_token(token)) {
+      return false;
+    }
+    Entry& entry = m_entries[slot(type)];
+    if (version != 0 && entry.judged == type && entry.version == version && entry.token == token) {
+      out = entry.category;
+      return true;
+    }
     if (!categorise(type, out)) {
       return false;
     }
     if (version != 0 && type->tp_version_tag == version) {
-      m_entries[slot(type)] = Entry{type, version, out};
+      const bool lasting = out == Category::floatValue || out == Category::complexValue ||
+                           out == Category::realNumber;
+      entry = Entry{lasting ? type : nullptr, version, out, type, token};
     }
     return true;
+  }
+
+  // abc.get_cache_token(), which changes with every registration with an
+  // ABC.
+  bool cache_token(unsigned long long& out) {
+    PyObject* function = imported(m_tokenFunction, "abc", "get_cache_token");
+    if (function == nullptr) {
+      return false;
+    }
+    PyObject* token = PyObject_CallNoArgs(function);
+    if (token == nullptr) {
+      return false;
+    }
+    out = PyLong_AsUnsignedLongLong(token);
+    Py_DECREF(token);
+    return !(out == static_cast<unsigned long long>(-1) && PyErr_Occurred() != nullptr);
   }
 
   // Gives a type the version tag that the cache keys on, when it has none
@@ -103,16 +138,6 @@ class CategoryCache {
 #endif
   }
 
-  // A numbers ABC, imported once. The import may release the GIL, so a
-  // plain lazy initialisation could deadlock.
-  static PyObject* abc(py::gil_safe_call_once_and_store<py::object>& stored, const char* name) {
-    return stored
-        .call_once_and_store_result(
-            [&] { return py::module_::import("numbers").attr(name).cast<py::object>(); })
-        .get_stored()
-        .ptr();
-  }
-
   bool categorise(PyTypeObject* type, Category& out) {
     auto* cls = reinterpret_cast<PyObject*>(type);
     if (PyType_IsSubtype(type, &PyFloat_Type) != 0) {
@@ -122,16 +147,10 @@ class CategoryCache {
     } else if (PyType_IsSubtype(type, &PyLong_Type) != 0) {
       out = Category::realNumber;
     } else {
-      PyObject* realAbc = nullptr;
-      PyObject* complexAbc = nullptr;
-      try {
-        realAbc = abc(m_realAbc, "Real");
-        complexAbc = abc(m_complexAbc, "Complex");
-      } catch (py::error_already_set& error) {
-        error.restore();
-        return false;
-      } catch (const std::bad_alloc&) {
-        PyErr_NoMemory();
+      PyObject* realAbc = imported(m_realAbc, "numbers", "Real");
+      PyObject* complexAbc =
+          realAbc == nullptr ? nullptr : imported(m_complexAbc, "numbers", "Complex");
+      if (complexAbc == nullptr) {
         return false;
       }
       const int real = PyObject_IsSubclass(cls, realAbc);
@@ -150,8 +169,9 @@ class CategoryCache {
   }
 
   std::array<Entry, entryCount> m_entries{};
-  py::gil_safe_call_once_and_store<py::object> m_realAbc;
-  py::gil_safe_call_once_and_store<py::object> m_complexAbc;
+  PyObject* m_realAbc = nullptr;
+  PyObject* m_complexAbc = nullptr;
+  PyObject* m_tokenFunction = nullptr;
 #if PY_VERSION_HEX < 0x030C0000
   PyObject* m_lookupName = nullptr;
 #endif

@@ -72,7 +72,10 @@ void register_vector_methods(Class& cls) {
              return self[std::pair<std::size_t, std::size_t>(start, stop)];
            })
       .def("__setitem__",
-           [](C& self, std::size_t idx, ScalarParam<DataType> value) { self[idx] = value; })
+           [](C& self, std::size_t idx, ScalarParam<DataType> value) {
+             value.convert();
+             self[idx] = value;
+           })
       .def("__repr__", &render<C>);
 }
 
@@ -108,7 +111,10 @@ void register_classes(py::module_& m) {
       .def("numel", &Mat::numel)
       .def("__getitem__", static_cast<DataType& (Mat::*)(Index)>(&Mat::operator[]))
       .def("__setitem__",
-           [](Mat& self, Index idx, ScalarParam<DataType> value) { self[idx] = value; })
+           [](Mat& self, Index idx, ScalarParam<DataType> value) {
+             value.convert();
+             self[idx] = value;
+           })
       .def("__repr__", &render<Mat>);
   seal_class<Mat>(mat);
 
