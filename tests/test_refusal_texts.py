@@ -9,6 +9,7 @@ import vexa_linalg
 from helpers import CHAIN, FAST, ROUTES, TEXTS
 
 HINT = "hint: vexa_io.wrap(obj) or vexa_io.from_buffer(obj) makes a vexa container of it"
+VIEW = memoryview(bytearray(8))  # one object for both routes: its repr shows its address
 
 
 def refusal(call, *args, **kwargs):
@@ -47,7 +48,7 @@ def test_keywords_show_as_pybind11_shows_them():
     [
         lambda route: route("dot")(np.zeros(3), vexa.vecd(3)),
         lambda route: route("axpy")(2.0, vexa.vecd(3), bytearray(24)),
-        lambda route: route("scale")(2.0, x=memoryview(bytearray(8))),
+        lambda route: route("scale")(2.0, x=VIEW),
         lambda route: route.setitem(vexa.vecd(3), 0, np.ones(2)),
         lambda route: route.of(vexa_linalg, "nrm2")(np.zeros(3)),
     ],
