@@ -26,27 +26,30 @@ def round_trip():
 """
 
 TRIGGERS = {
-    # Collections during the first pickles run __del__s that pickle, two deep: each makes new
-    # garbage for the next collection until the outer pickle is done.
+    # A collection while the first pickle imports vexa_io runs a __del__ that pickles. Until
+    # then each __del__ leaves garbage for the next collection.
     "__del__": """
         import gc
-        done, depth = False, 0
+        def importing():
+            frame = sys._getframe()
+            while frame is not None:
+                code, name = frame.f_code.co_name, frame.f_locals.get("name")
+                if code == "_find_and_load" and name == "vexa_io":
+                    return True
+                frame = frame.f_back
+            return False
         class Cycle:
             def __init__(self):
                 self.me = self
             def __del__(self):
-                global depth
-                if not done and depth < 2:
+                if not importing():
                     Cycle()
-                    depth += 1
+                elif not inner:
                     attempt(round_trip)
-                    depth -= 1
         Cycle()
         gc.set_threshold(1)
         outer = round_trip()
-        done = True
         gc.set_threshold(700)
-        gc.collect()
     """,
     "import hook": """
         fired = []
