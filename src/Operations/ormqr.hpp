@@ -88,10 +88,13 @@ R& Operations::ormqr(char side, char trans, const T& A, const S& tau, R& C) {
   detail::refuse_shared("ormqr", detail::run("vector tau", tau.get(), k),
                         detail::run("matrix A", A.get(), A.numel()));
   const blas_int lda = detail::leading_dimension(order), ldc = detail::leading_dimension(m);
-  V wanted = 0;
-  detail::routine::ormqr(side, op, m, n, reflectors, A.get(), lda, tau.get(), C.get(), ldc, &wanted,
-                         -1);
-  const size_t lwork = detail::workspace_size(wanted, std::max<size_t>(left ? n : m, 1));
+  size_t lwork = std::max<size_t>(left ? n : m, 1);
+  if (k >= detail::unblocked_reflectors) {
+    V wanted = 0;
+    detail::routine::ormqr(side, op, m, n, reflectors, A.get(), lda, tau.get(), C.get(), ldc,
+                           &wanted, -1);
+    lwork = detail::workspace_size(wanted, lwork);
+  }
   // Left uninitialised: the routine writes before it reads.
   const std::unique_ptr<V[]> work(new V[lwork]);
   const blas_int workSize = detail::to_blas_int("ormqr", lwork);
