@@ -55,6 +55,12 @@ TARGETS = {
     ),
     "linalg/scipy": Target("scipy", 0.5, "≤ {limit} × those of scipy"),
     "linalg large": Target("scipy", 1.03, "vexa_linalg ≤ {limit} × scipy's time"),
+    "qr/scipy": Target(
+        "scipy",
+        0.6,
+        "geqrf, ormqr, gels ≤ {limit} × the instructions of scipy.linalg.lapack's wrappers",
+    ),
+    "qr/lapack": Target("LAPACK", 1.25, "≤ {limit} × their part in LAPACK"),
     "cgls": Target("numpy", 0.5, "vexa ≤ {limit} × the numpy loop's time"),
     "gmres": Target("numpy", 0.25, "vexa ≤ {limit} × the numpy MGS loop's time"),
 }

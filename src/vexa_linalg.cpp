@@ -1,6 +1,7 @@
 // The module vexa_linalg: further BLAS operations over vexa's containers
 // (transposed products, rank updates, triangular solves, norms,
-// element-wise and diagonal scaling, containers over a matrix's columns),
+// element-wise and diagonal scaling, containers over a matrix's columns, QR
+// factorization and least squares),
 // with vexa's conventions and call front. It adopts vexa's classes at its
 // start; each kind's overloads compile in a unit of their own
 // (vexa_linalg_kind_*.cpp, Bindings/LinalgKindRegistration.hpp).
@@ -30,8 +31,8 @@ PYBIND11_MODULE(vexa_linalg, m) {
   m.doc() =
       "Further BLAS operations over vexa's containers: transposed products, rank updates, "
       "triangular solves, norms, element-wise and diagonal scaling, and views and matrices over "
-      "a matrix's columns or a vector's elements. Each function's docstring says what it writes "
-      "and what it refuses.";
+      "a matrix's columns or a vector's elements; QR factorization and least squares with several "
+      "right-hand sides. Each function's docstring says what it writes and what it refuses.";
 
   // Each function's docstring begins with its signature by parameter name;
   // pybind11's signatures of the overloads (one per kind and container

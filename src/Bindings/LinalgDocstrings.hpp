@@ -254,5 +254,53 @@ Raises RuntimeError, before anything is written, when tau's extent is not
 min(m, n), a matrix tau holds too few elements, or tau shares elements with
 A.)";
 
+constexpr const char* ormqr = R"(ormqr(side, trans, A, tau, C, /)
+--
+
+C <- op(Q) C (side "L") or C op(Q) (side "R"), in place; returns C itself.
+Q is the product of the reflectors that geqrf(A, tau) left in A and tau,
+of order m = A.dim(0): the full m x m factor, never formed.
+
+side   "L" or "R".
+trans  "N": op(Q) = Q; for kinds s and d "T" (or "C", which means "T"):
+       its transpose; for kinds c and z "C": its conjugate transpose ("T"
+       is refused, Q being unitary, not orthogonal).
+A      the m x n matrix geqrf factored; its reflectors are read. The
+       routine sets each reflector's diagonal element to one while it
+       applies it and puts it back: A ends as it was, but another thread
+       reading it during the call may see the ones.
+tau    a vector, view or matrix with tau.dim(0) == min(m, n), read as geqrf
+       wrote it.
+C      a matrix with m rows ("L") or m columns ("R"), or a vector or view of
+       m elements taken as one column ("L").
+
+Raises ValueError for another option, and RuntimeError, before anything is
+written, when the extents disagree, a matrix tau holds too few elements, C
+shares elements with A or tau, or tau shares elements with A.)";
+
+constexpr const char* gels = R"(gels(A, B, /)
+--
+
+Least squares (m >= n) or minimum norm (m < n) solutions of A X = B, one
+for each column of B, in place by QR or LQ factorization; returns B itself.
+A column of B holds b in its first m elements on entry and the solution x
+in its first n on return; for m > n its elements n to m - 1 hold the
+residual's components (their norm is that of b - A x). A holds the
+factorization. A vector or view B gives exactly what vexa.ls gives.
+
+A  an m x n matrix, overwritten.
+B  a matrix of max(m, n) rows (one right-hand side per column), or a vector
+   or view of max(m, n) elements (one right-hand side). Elements m to n - 1
+   of a column (m < n) are not read.
+
+Raises RuntimeError, before anything is written, when B's extent is not
+max(m, n), B shares elements with A, or A or the first m rows of B hold NaN
+or Inf ("In gels, matrix B contains NaN"). After the solve, with A and B
+holding the solver's results, each column of B back in its own units,
+when A does not have full rank to working precision, when its column-scaled
+triangular factor has a reciprocal condition number below machine epsilon,
+or when for m > n a column's residual is too large for the condition of A
+to determine its solution: the tests and texts of vexa.ls, named gels.)";
+
 }  // namespace linalg_docs
 }  // namespace Bindings

@@ -88,6 +88,13 @@ void register_linalg_functions(LinalgRegistry& registry) {
     using C0 = typename decltype(container0)::type;
     define_linalg<&Operations::geqrf<Mat, C0>>(registry, BOOST_HANA_STRING("geqrf"),
                                                linalg_docs::geqrf);
+    hana::for_each(containerSet<DataType>, [&](auto container1) {
+      using C1 = typename decltype(container1)::type;
+      define_linalg<&Operations::ormqr<Mat, C0, C1>>(registry, BOOST_HANA_STRING("ormqr"),
+                                                     linalg_docs::ormqr);
+    });
+    define_linalg<&Operations::gels<Mat, C0>>(registry, BOOST_HANA_STRING("gels"),
+                                              linalg_docs::gels);
   });
 }
 

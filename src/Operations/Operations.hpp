@@ -86,6 +86,10 @@ struct Operations {
   // 'T' or 'C' by kind; gels solves for every column of B.
   template <class T, class S>
   static S& geqrf(T& A, S& tau);
+  template <class T, class S, class R>
+  static R& ormqr(char side, char trans, const T& A, const S& tau, R& C);
+  template <class T, class S>
+  static S& gels(T& A, S& B);
 
  private:
   // The products of gemv, matvec and gemv_op, and of gemm, matmul and gemm_op, with checked

@@ -45,6 +45,13 @@ size_t workspace_size(V wanted, size_t least) {
   return std::max(static_cast<size_t>(std::real(wanted)), least);
 }
 
+// Below this many reflectors ?geqrf and ?ormqr apply them one at a time
+// whatever their workspace (their blocks hold 32 in reference LAPACK and in
+// OpenBLAS), so the least workspace they accept serves: no query, and no
+// block-sized workspace to allocate, which on small matrices cost as much as
+// the routine.
+constexpr size_t unblocked_reflectors = 16;
+
 // A routine that ends with a status only reports an argument it rejected,
 // which the checks before it make impossible; a nonzero status is refused
 // all the same rather than reported as success.
@@ -83,9 +90,12 @@ S& Operations::geqrf(T& A, S& tau) {
   detail::refuse_shared("geqrf", detail::run("vector tau", tau.get(), k),
                         detail::run("matrix A", A.get(), A.numel()));
   const blas_int lda = detail::leading_dimension(m);
-  V wanted = 0;
-  detail::routine::geqrf(m, n, A.get(), lda, tau.get(), &wanted, -1);
-  const size_t lwork = detail::workspace_size(wanted, std::max<size_t>(n, 1));
+  size_t lwork = std::max<size_t>(n, 1);
+  if (k >= detail::unblocked_reflectors) {
+    V wanted = 0;
+    detail::routine::geqrf(m, n, A.get(), lda, tau.get(), &wanted, -1);
+    lwork = detail::workspace_size(wanted, lwork);
+  }
   // Left uninitialised: the routine writes before it reads.
   const std::unique_ptr<V[]> work(new V[lwork]);
   const blas_int workSize = detail::to_blas_int("geqrf", lwork);
