@@ -16,6 +16,7 @@
 #include "Operations/gemv_op.hpp"
 #include "Operations/ger.hpp"
 #include "Operations/gerc.hpp"
+#include "Operations/gesv.hpp"
 #include "Operations/herk.hpp"
 #include "Operations/iamax.hpp"
 #include "Operations/ls.hpp"

@@ -89,6 +89,8 @@ LINALG = {
     "column": "A:m j:i -> v",
     "columns": "A:m start:i stop:i -> m",
     "as_matrix": "x:w rows:i cols:i -> m",
+    # Solves by a factorization.
+    "gesv": "A:m B:o -> o",
 }
 LINALG_COMPLEX_ONLY = {"herk", "gerc"}
 OPTIONS = {

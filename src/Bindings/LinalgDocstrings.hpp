@@ -233,5 +233,26 @@ column-major order: it shares them and keeps them alive after x is gone.
 
 Raises RuntimeError unless rows * cols is x's element count.)";
 
+// Solves by a factorization.
+
+constexpr const char* gesv = R"(gesv(A, B, /)
+--
+
+Solves A X = B by LU factorization with partial pivoting, in place: A <- its
+factors L and U (L's unit diagonal not stored), B <- X; returns B itself.
+
+A  an n x n matrix.
+B  a vector or view of n elements (one right-hand side), or a matrix with n
+   rows (one right-hand side per column).
+
+Raises RuntimeError, before anything is written, when A is not square, B's
+extent differs from A's, B shares elements with A, or A or B contains NaN or
+Inf. After factoring A it estimates the reciprocal condition number (?gecon,
+with A's 1-norm taken before factoring) and raises RuntimeError, with A
+holding its factors and B as it was, for an exactly zero pivot, "matrix A is
+singular: U(i,i) is exactly zero" (i counting from 1), or for an estimate
+below the kind's machine epsilon, "matrix A is singular to working
+precision: ...".)";
+
 }  // namespace linalg_docs
 }  // namespace Bindings

@@ -66,6 +66,10 @@ void register_linalg_functions(LinalgRegistry& registry) {
                                                 linalg_docs::asMatrix);
     }
 
+    // Solves by a factorization: B of any container type.
+    define_linalg<&Operations::gesv<Mat, C0>>(registry, BOOST_HANA_STRING("gesv"),
+                                              linalg_docs::gesv);
+
     // Two containers of any type.
     hana::for_each(containerSet<DataType>, [&](auto container1) {
       using C1 = typename decltype(container1)::type;

@@ -81,6 +81,11 @@ struct Operations {
   template <class T>
   static Matrix<typename T::SampleType> as_matrix(const T& x, size_t rows, size_t columns);
 
+  // Solves by a factorization of a square A, which receives the factor: B is a vector or view
+  // (one right-hand side) or a matrix (one per column), and receives the solutions.
+  template <class T, class S>
+  static S& gesv(const T& A, S& B);
+
  private:
   // The products of gemv, matvec and gemv_op, and of gemm, matmul and gemm_op, with checked
   // transpositions ('N' for an operand as it stands).

@@ -1,0 +1,138 @@
+"""vexa_linalg's solves by a factorization against scipy.linalg, for every kind and container
+type of B: the solutions and the factor left in A, and what they refuse (singular and
+ill-conditioned matrices, NaN, shared elements) with B left as it was, guard elements
+included."""
+
+import numpy as np
+import pytest
+import scipy.linalg as sla
+import vexa_linalg as la
+from helpers import (
+    CONTAINERS,
+    KINDS,
+    RTOL,
+    SINGLE_KINDS,
+    TEXTS,
+    Operand,
+    fails,
+    flat,
+    random_array,
+)
+
+DOUBLE_KINDS = "".join(k for k in KINDS if k not in SINGLE_KINDS)
+
+
+def slack(kind, want, scale=50):
+    return RTOL[kind] * scale * (1 + np.abs(want).max(initial=0))
+
+
+def matrix(kind, values):
+    values = np.asarray(values)
+    return Operand(kind, "mat", values.flatten("F"), values.shape)
+
+
+def right_hand_sides(rng, kind, container, n, columns=3):
+    """B: a vector or a view (guarded) of n elements, or an n x columns matrix; and its values
+    as a 2-D array."""
+    shape = (n, columns) if container == "mat" else (n, 1)
+    B = Operand.random(rng, kind, container, shape)
+    return B, B.initial.reshape(shape, order="F")
+
+
+def well_conditioned(rng, kind, n):
+    return random_array(kind, (n, n), rng) + n * np.eye(n)
+
+
+def unchanged(operand):
+    """All of the operand's storage is as it was, NaN included."""
+    return np.array_equal(flat(operand.whole, operand.kind), operand.before, equal_nan=True)
+
+
+def hilbert(n):
+    return 1.0 / (np.arange(n)[:, None] + np.arange(n) + 1.0)
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("container", CONTAINERS)
+def test_gesv(kind, container, route, rng):
+    a = well_conditioned(rng, kind, 4)
+    A, (B, b) = matrix(kind, a), right_hand_sides(rng, kind, container, 4)
+    want = sla.solve(A.initial.reshape(4, 4, order="F"), b)
+    assert route.of(la, "gesv")(A.obj, B.obj) is B.obj
+    B.check(want.flatten("F"), slack(kind, want))
+    lu, _ = sla.lu_factor(A.initial.reshape(4, 4, order="F"))
+    A.check(lu.flatten("F"), slack(kind, lu))
+
+
+@pytest.mark.parametrize("kind", DOUBLE_KINDS)
+def test_gesv_solves_hilbert_of_order_6(kind):
+    A = matrix(kind, hilbert(6))
+    B = Operand(kind, "view", hilbert(6) @ np.arange(1.0, 7.0))
+    la.gesv(A.obj, B.obj)
+    B.check(np.arange(1.0, 7.0), 1e-6)  # cond(H6) = 1.5e7
+
+
+def assert_lu_factors(kind, a, factors):
+    """factors holds L (unit diagonal not stored) and U with L U = P a for a row permutation P.
+    Rounding may pick other pivots than scipy's LAPACK on an ill-conditioned matrix."""
+    n = a.shape[0]
+    product = (np.tril(factors, -1) + np.eye(n)) @ np.triu(factors)
+    distances = np.abs(product[:, None, :] - a[None, :, :]).max(axis=2)
+    rows = distances.argmin(axis=1)
+    assert sorted(rows) == list(range(n))
+    assert distances[np.arange(n), rows].max() <= slack(kind, a)
+
+
+def singular_case(name, kind, rng):
+    """A matrix that gesv refuses, and the text of the refusal after "In gesv, "."""
+    if name == "zero pivot":  # a zero column stays zero through the elimination
+        a = well_conditioned(rng, kind, 4)
+        a[:, 1] = 0
+        return a, "matrix A is singular: U(2,2) is exactly zero"
+    order = 14 if kind in DOUBLE_KINDS else 8
+    return hilbert(order), "matrix A is singular to working precision: "
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("container", CONTAINERS)
+@pytest.mark.parametrize("case", ["zero pivot", "working precision"])
+def test_gesv_refuses_singular_matrix_leaving_b(case, kind, container, route, rng):
+    a, text = singular_case(case, kind, rng)
+    n = a.shape[0]
+    A, (B, _) = matrix(kind, a), right_hand_sides(rng, kind, container, n)
+    error = fails(RuntimeError, None, route.of(la, "gesv"), A.obj, B.obj, keep=[B])
+    assert str(error).startswith("In gesv, " + text)
+    assert_lu_factors(kind, A.initial.reshape(n, n, order="F"), A.values().reshape(n, n, order="F"))
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("where", ["A", "B"])
+@pytest.mark.parametrize("value, found", [(np.nan, "NaN"), (np.inf, "Inf")])
+def test_gesv_refuses_nan_and_inf_before_touching_anything(where, value, found, kind, rng):
+    a = well_conditioned(rng, kind, 3)
+    B, _ = right_hand_sides(rng, kind, "view", 3)
+    if where == "A":
+        a[2, 1] = value
+    else:
+        B = Operand(kind, "view", np.array([1.0, value, 2.0]))
+    A = matrix(kind, a)
+    operand = "matrix A" if where == "A" else "vector B"
+    message = TEXTS["not finite"].format(operand, found, name="gesv")
+    fails(RuntimeError, message, la.gesv, A.obj, B.obj)
+    assert unchanged(A) and unchanged(B)
+
+
+@pytest.mark.parametrize("kind", KINDS)
+def test_gesv_refuses_shapes_and_shared_elements(kind, rng):
+    A = Operand.random(rng, kind, "mat", (3, 3))
+    B = Operand.random(rng, kind, "mat", (2, 2))
+    expression = "In gesv expression B = A^-1B, "
+    message = expression + "matrix A dimension 0: 3, doesn't match matrix B dimension 0: 2"
+    fails(RuntimeError, message, la.gesv, A.obj, B.obj, keep=[A, B])
+    wide = Operand.random(rng, kind, "mat", (3, 4))
+    message = expression + "matrix A dimension 0: 3, doesn't match matrix A dimension 1: 4"
+    fails(RuntimeError, message, la.gesv, wide.obj, B.obj, keep=[wide, B])
+    whole = Operand.random(rng, kind, "mat", (3, 4))
+    square, column = la.columns(whole.obj, 0, 3), la.column(whole.obj, 2)
+    message = TEXTS["shares"].format("vector B", "matrix A", name="gesv")
+    fails(RuntimeError, message, la.gesv, square, column, keep=[whole])
