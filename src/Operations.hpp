@@ -24,6 +24,7 @@
 #include "Operations/matvec.hpp"
 #include "Operations/mul.hpp"
 #include "Operations/nrm2.hpp"
+#include "Operations/potrf.hpp"
 #include "Operations/scale.hpp"
 #include "Operations/scale_columns.hpp"
 #include "Operations/scale_rows.hpp"

@@ -136,3 +136,28 @@ def test_gesv_refuses_shapes_and_shared_elements(kind, rng):
     square, column = la.columns(whole.obj, 0, 3), la.column(whole.obj, 2)
     message = TEXTS["shares"].format("vector B", "matrix A", name="gesv")
     fails(RuntimeError, message, la.gesv, square, column, keep=[whole])
+
+
+def positive_definite(rng, kind, n, uplo):
+    """A Hermitian positive definite matrix as an Operand whose other triangle holds NaN, which
+    nothing may read; and the matrix itself."""
+    m = random_array(kind, (n, n), rng)
+    full = m @ m.conj().T + n * np.eye(n)
+    other = np.tril(np.ones((n, n), bool), -1) if uplo == "U" else np.triu(np.ones((n, n), bool), 1)
+    return matrix(kind, np.where(other, np.nan, full)), full, other
+
+
+def assert_factor(kind, A, full, other, uplo):
+    """A's uplo triangle holds full's Cholesky factor; its other triangle is as it was."""
+    n = full.shape[0]
+    want = np.where(other, np.nan, sla.cholesky(full, lower=uplo == "L"))
+    got = A.values().reshape(n, n, order="F")
+    np.testing.assert_allclose(got, want, rtol=0, atol=slack(kind, want[~other]))
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("uplo", "UL")
+def test_potrf(kind, uplo, route, rng):
+    A, full, other = positive_definite(rng, kind, 5, uplo)
+    assert route.of(la, "potrf")(uplo, A.obj) is A.obj
+    assert_factor(kind, A, full, other, uplo)

@@ -254,5 +254,19 @@ singular: U(i,i) is exactly zero" (i counting from 1), or for an estimate
 below the kind's machine epsilon, "matrix A is singular to working
 precision: ...".)";
 
+constexpr const char* potrf = R"(potrf(uplo, A, /)
+--
+
+The Cholesky factor of the Hermitian (for kinds s and d: symmetric) positive
+definite matrix A, in place in its uplo triangle: "U" writes U with
+U^H U = A, "L" writes L with L L^H = A; the other triangle is neither read
+nor written. Returns A itself.
+
+Raises ValueError for another uplo, and RuntimeError when A is not square or
+its uplo triangle contains NaN or Inf (before anything is written), and when
+A is not positive definite: "matrix A is not positive definite: the leading
+minor of order i is not". A's triangle is then as LAPACK's ?potrf left it,
+partly factored: keep a copy of A to retry with.)";
+
 }  // namespace linalg_docs
 }  // namespace Bindings

@@ -48,6 +48,7 @@ void register_linalg_functions(LinalgRegistry& registry) {
                                           linalg_docs::column);
   define_linalg<&Operations::columns<Mat>>(registry, BOOST_HANA_STRING("columns"),
                                            linalg_docs::columns);
+  define_linalg<&Operations::potrf<Mat>>(registry, BOOST_HANA_STRING("potrf"), linalg_docs::potrf);
 
   // One container of any type, beside matrices.
   hana::for_each(containerSet<DataType>, [&](auto container0) {

@@ -85,6 +85,8 @@ struct Operations {
   // (one right-hand side) or a matrix (one per column), and receives the solutions.
   template <class T, class S>
   static S& gesv(const T& A, S& B);
+  template <class T>
+  static T& potrf(char uplo, T& A);
 
  private:
   // The products of gemv, matvec and gemv_op, and of gemm, matmul and gemm_op, with checked
