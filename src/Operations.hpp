@@ -25,6 +25,7 @@
 #include "Operations/mul.hpp"
 #include "Operations/nrm2.hpp"
 #include "Operations/potrf.hpp"
+#include "Operations/potrs.hpp"
 #include "Operations/scale.hpp"
 #include "Operations/scale_columns.hpp"
 #include "Operations/scale_rows.hpp"

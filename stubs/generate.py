@@ -92,6 +92,7 @@ LINALG = {
     # Solves by a factorization.
     "gesv": "A:m B:o -> o",
     "potrf": "uplo:u A:m -> m",
+    "potrs": "uplo:u A:m B:o -> o",
 }
 LINALG_COMPLEX_ONLY = {"herk", "gerc"}
 OPTIONS = {

@@ -161,3 +161,26 @@ def test_potrf(kind, uplo, route, rng):
     A, full, other = positive_definite(rng, kind, 5, uplo)
     assert route.of(la, "potrf")(uplo, A.obj) is A.obj
     assert_factor(kind, A, full, other, uplo)
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("container", CONTAINERS)
+@pytest.mark.parametrize("uplo", "UL")
+def test_potrs_with_the_factor_of_potrf(kind, container, uplo, route, rng):
+    A, full, other = positive_definite(rng, kind, 4, uplo)
+    B, b = right_hand_sides(rng, kind, container, 4)
+    la.potrf(uplo, A.obj)
+    factor = A.values()
+    assert route.of(la, "potrs")(uplo, A.obj, B.obj) is B.obj
+    want = sla.solve(full, b, assume_a="pos")
+    B.check(want.flatten("F"), slack(kind, want))
+    np.testing.assert_array_equal(A.values(), factor)
+
+
+@pytest.mark.parametrize("kind", KINDS)
+def test_potrs_refuses_a_zero_on_the_diagonal(kind, rng):
+    A = matrix(kind, np.triu(well_conditioned(rng, kind, 3)))
+    A.obj[1, 1] = 0
+    B, _ = right_hand_sides(rng, kind, "mat", 3)
+    message = "In potrs, matrix A is singular: A(2,2) is zero"
+    fails(RuntimeError, message, la.potrs, "U", A.obj, B.obj, keep=[B])

@@ -268,5 +268,22 @@ A is not positive definite: "matrix A is not positive definite: the leading
 minor of order i is not". A's triangle is then as LAPACK's ?potrf left it,
 partly factored: keep a copy of A to retry with.)";
 
+constexpr const char* potrs = R"(potrs(uplo, A, B, /)
+--
+
+B <- A^-1 B with the Cholesky factor that potrf(uplo, A) left in A's uplo
+triangle; returns B itself.
+
+uplo  "U" or "L", as given to potrf.
+A     an n x n matrix; only its uplo triangle is read.
+B     a vector or view of n elements (one right-hand side), or a matrix with
+      n rows (one right-hand side per column).
+
+Raises ValueError for another uplo, and RuntimeError, before anything is
+written, when A is not square, B's extent differs from A's, B shares
+elements with A, A's uplo triangle or B contains NaN or Inf, or an element
+of A's diagonal is exactly zero (no factor of potrf's): "matrix A is
+singular: A(i,i) is zero".)";
+
 }  // namespace linalg_docs
 }  // namespace Bindings

@@ -87,6 +87,8 @@ struct Operations {
   static S& gesv(const T& A, S& B);
   template <class T>
   static T& potrf(char uplo, T& A);
+  template <class T, class S>
+  static S& potrs(char uplo, const T& A, S& B);
 
  private:
   // The products of gemv, matvec and gemv_op, and of gemm, matmul and gemm_op, with checked
