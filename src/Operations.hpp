@@ -24,6 +24,7 @@
 #include "Operations/matvec.hpp"
 #include "Operations/mul.hpp"
 #include "Operations/nrm2.hpp"
+#include "Operations/posv.hpp"
 #include "Operations/potrf.hpp"
 #include "Operations/potrs.hpp"
 #include "Operations/scale.hpp"

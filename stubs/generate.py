@@ -91,6 +91,7 @@ LINALG = {
     "as_matrix": "x:w rows:i cols:i -> m",
     # Solves by a factorization.
     "gesv": "A:m B:o -> o",
+    "posv": "uplo:u A:m B:o -> o",
     "potrf": "uplo:u A:m -> m",
     "potrs": "uplo:u A:m B:o -> o",
 }

@@ -156,6 +156,18 @@ def assert_factor(kind, A, full, other, uplo):
 
 
 @pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("container", CONTAINERS)
+@pytest.mark.parametrize("uplo", "UL")
+def test_posv(kind, container, uplo, route, rng):
+    A, full, other = positive_definite(rng, kind, 4, uplo)
+    B, b = right_hand_sides(rng, kind, container, 4)
+    want = sla.solve(full, b, assume_a="pos")
+    assert route.of(la, "posv")(uplo, A.obj, B.obj) is B.obj
+    B.check(want.flatten("F"), slack(kind, want))
+    assert_factor(kind, A, full, other, uplo)
+
+
+@pytest.mark.parametrize("kind", KINDS)
 @pytest.mark.parametrize("uplo", "UL")
 def test_potrf(kind, uplo, route, rng):
     A, full, other = positive_definite(rng, kind, 5, uplo)
@@ -177,6 +189,57 @@ def test_potrs_with_the_factor_of_potrf(kind, container, uplo, route, rng):
     np.testing.assert_array_equal(A.values(), factor)
 
 
+def indefinite(rng, kind, uplo):
+    """A positive definite 4 x 4 matrix made indefinite by one diagonal entry, whose third
+    leading minor is then negative."""
+    A, full, _ = positive_definite(rng, kind, 4, uplo)
+    full[2, 2] = -1
+    return matrix(
+        kind, full
+    ), "matrix A is not positive definite: the leading minor of order 3 is not"
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("container", CONTAINERS)
+@pytest.mark.parametrize("uplo", "UL")
+def test_posv_refuses_an_indefinite_matrix_leaving_b(kind, container, uplo, route, rng):
+    A, text = indefinite(rng, kind, uplo)
+    B, _ = right_hand_sides(rng, kind, container, 4)
+    fails(RuntimeError, "In posv, " + text, route.of(la, "posv"), uplo, A.obj, B.obj, keep=[B])
+    A, _ = indefinite(rng, kind, uplo)
+    fails(RuntimeError, "In potrf, " + text, route.of(la, "potrf"), uplo, A.obj)
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("container", CONTAINERS)
+def test_posv_refuses_an_ill_conditioned_matrix_leaving_b(kind, container, rng):
+    n = 12 if kind in DOUBLE_KINDS else 7
+    A, (B, _) = matrix(kind, hilbert(n)), right_hand_sides(rng, kind, container, n)
+    error = fails(RuntimeError, None, la.posv, "L", A.obj, B.obj, keep=[B])
+    assert str(error).startswith("In posv, matrix A is singular to working precision: ")
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("name", ["posv", "potrf", "potrs"])
+@pytest.mark.parametrize("uplo", "UL")
+def test_nan_refused_in_the_triangle_read_only(name, kind, uplo, rng):
+    A, full, other = positive_definite(rng, kind, 3, uplo)
+    B = Operand(kind, "view", [1.0, np.nan, 2.0])
+    args = (uplo, A.obj) if name == "potrf" else (uplo, A.obj, B.obj)
+    # NaN in the other triangle (from positive_definite) is no refusal; NaN in B is.
+    if name != "potrf":
+        fails(RuntimeError, f"In {name}, vector B contains NaN", getattr(la, name), *args)
+    inside = (0, 2) if uplo == "U" else (2, 0)
+    values = np.where(other, 0, full)
+    values[inside] = complex(np.inf, np.nan) if kind in "cz" else np.inf
+    A = matrix(kind, values)
+    B = Operand(kind, "view", [1.0, 0.0, 2.0])
+    args = (uplo, A.obj) if name == "potrf" else (uplo, A.obj, B.obj)
+    found = "NaN and Inf" if kind in "cz" else "Inf"
+    fails(RuntimeError, f"In {name}, matrix A contains {found}", getattr(la, name), *args)
+    assert unchanged(A) and unchanged(B)
+
+
 @pytest.mark.parametrize("kind", KINDS)
 def test_potrs_refuses_a_zero_on_the_diagonal(kind, rng):
     A = matrix(kind, np.triu(well_conditioned(rng, kind, 3)))
@@ -184,3 +247,23 @@ def test_potrs_refuses_a_zero_on_the_diagonal(kind, rng):
     B, _ = right_hand_sides(rng, kind, "mat", 3)
     message = "In potrs, matrix A is singular: A(2,2) is zero"
     fails(RuntimeError, message, la.potrs, "U", A.obj, B.obj, keep=[B])
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("name", ["posv", "potrs"])
+def test_options_shapes_and_shared_elements_refused(name, kind, rng):
+    A, B = Operand.random(rng, kind, "mat", (3, 3)), Operand.random(rng, kind, "view", (3, 1))
+    function = getattr(la, name)
+    fails(
+        ValueError, f"In {name}, uplo must be 'U' or 'L'", function, "u", A.obj, B.obj, keep=[A, B]
+    )
+    short = Operand.random(rng, kind, "vec", (2, 1))
+    message = (
+        f"In {name} expression B = A^-1B, matrix A dimension 0: 3, doesn't match vector B"
+        " dimension 0: 2"
+    )
+    fails(RuntimeError, message, function, "U", A.obj, short.obj, keep=[A, short])
+    whole = Operand.random(rng, kind, "mat", (3, 5))
+    square, right = la.columns(whole.obj, 0, 3), la.columns(whole.obj, 2, 5)
+    message = TEXTS["shares"].format("matrix B", "matrix A", name=name)
+    fails(RuntimeError, message, function, "L", square, right, keep=[whole])

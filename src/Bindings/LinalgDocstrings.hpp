@@ -254,6 +254,28 @@ singular: U(i,i) is exactly zero" (i counting from 1), or for an estimate
 below the kind's machine epsilon, "matrix A is singular to working
 precision: ...".)";
 
+constexpr const char* posv = R"(posv(uplo, A, B, /)
+--
+
+Solves A X = B for a Hermitian (for kinds s and d: symmetric) positive
+definite A by Cholesky factorization, in place: A's uplo triangle <- its
+factor as potrf writes it, B <- X; returns B itself.
+
+uplo  "U" or "L": the triangle of A read and written; the other is neither.
+A     an n x n matrix.
+B     a vector or view of n elements (one right-hand side), or a matrix with
+      n rows (one right-hand side per column).
+
+Raises ValueError for another uplo, and RuntimeError, before anything is
+written, when A is not square, B's extent differs from A's, B shares
+elements with A, or A's uplo triangle or B contains NaN or Inf. After
+factoring A it estimates the reciprocal condition number (?pocon, with A's
+1-norm taken before factoring) and raises RuntimeError, with B as it was,
+for a matrix that is not positive definite, "matrix A is not positive
+definite: the leading minor of order i is not" (A then as potrf leaves it),
+or for an estimate below the kind's machine epsilon, "matrix A is singular
+to working precision: ..." (A then holds its factor).)";
+
 constexpr const char* potrf = R"(potrf(uplo, A, /)
 --
 

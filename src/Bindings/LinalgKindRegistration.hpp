@@ -70,6 +70,8 @@ void register_linalg_functions(LinalgRegistry& registry) {
     // Solves by a factorization: B of any container type.
     define_linalg<&Operations::gesv<Mat, C0>>(registry, BOOST_HANA_STRING("gesv"),
                                               linalg_docs::gesv);
+    define_linalg<&Operations::posv<Mat, C0>>(registry, BOOST_HANA_STRING("posv"),
+                                              linalg_docs::posv);
     define_linalg<&Operations::potrs<Mat, C0>>(registry, BOOST_HANA_STRING("potrs"),
                                                linalg_docs::potrs);
 

@@ -85,6 +85,8 @@ struct Operations {
   // (one right-hand side) or a matrix (one per column), and receives the solutions.
   template <class T, class S>
   static S& gesv(const T& A, S& B);
+  template <class T, class S>
+  static S& posv(char uplo, const T& A, S& B);
   template <class T>
   static T& potrf(char uplo, T& A);
   template <class T, class S>
