@@ -72,6 +72,23 @@ def test_gesv_solves_hilbert_of_order_6(kind):
     B.check(np.arange(1.0, 7.0), 1e-6)  # cond(H6) = 1.5e7
 
 
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("name", ["gesv", "posv"])
+@pytest.mark.parametrize("scale", ["huge", "tiny"])
+def test_condition_estimate_unchanged_by_scale(name, scale, kind, rng):
+    # Magnitudes whose squares overflow or underflow: the norm before factoring must still be
+    # right, or a well-conditioned matrix would be refused.
+    factor = (
+        {"huge": 1e200, "tiny": 1e-200} if kind in DOUBLE_KINDS else {"huge": 1e30, "tiny": 1e-30}
+    )
+    a, b = positive_definite(rng, kind, 4, "U")[1], random_array(kind, 4, rng)
+    A = matrix(kind, a * factor[scale])
+    B = Operand(kind, "vec", b * factor[scale])
+    la.gesv(A.obj, B.obj) if name == "gesv" else la.posv("U", A.obj, B.obj)
+    want = np.linalg.solve(a.astype(complex), b)
+    B.check(want, slack(kind, want))
+
+
 def assert_lu_factors(kind, a, factors):
     """factors holds L (unit diagonal not stored) and U with L U = P a for a row permutation P.
     Rounding may pick other pivots than scipy's LAPACK on an ill-conditioned matrix."""
