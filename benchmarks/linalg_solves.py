@@ -252,6 +252,7 @@ def batch_row(rounds, count=10_000):
             dgesv(a, b, overwrite_a=1, overwrite_b=1)
 
     times = interleaved({"vexa": (back_ours, run_ours), "scipy": (back_theirs, run_theirs)}, rounds)
+    back_ours()
     run_ours()
     solutions = np.array([[b[i] for i in range(4)] for _, b in ours])
     expected = np.array([np.linalg.solve(a, b[:, 0]) for a, b in arrays])

@@ -74,6 +74,24 @@ def test_gesv_solves_hilbert_of_order_6(kind):
 
 @pytest.mark.parametrize("kind", KINDS)
 @pytest.mark.parametrize("name", ["gesv", "posv"])
+def test_hilbert_accepted_up_to_the_order_before_refusal(name, kind):
+    # Order 11 in double precision (5 in single) is accepted and 12 (6) refused: the bound that
+    # spares ?gecon and ?pocon on well-conditioned matrices moves no refusal.
+    last = 11 if kind in DOUBLE_KINDS else 5
+    h, b = hilbert(last), np.ones(last)
+    A, B = matrix(kind, h), Operand(kind, "vec", b)
+    call = getattr(la, name)
+    call(A.obj, B.obj) if name == "gesv" else call("L", A.obj, B.obj)
+    x = B.values()
+    assert np.linalg.norm(h @ x - b) <= 50 * RTOL[kind] * np.linalg.norm(h, 1) * np.linalg.norm(x)
+    A, B = matrix(kind, hilbert(last + 1)), Operand(kind, "vec", np.ones(last + 1))
+    args = (A.obj, B.obj) if name == "gesv" else ("L", A.obj, B.obj)
+    error = fails(RuntimeError, None, call, *args, keep=[B])
+    assert str(error).startswith(f"In {name}, matrix A is singular to working precision: ")
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("name", ["gesv", "posv"])
 @pytest.mark.parametrize("scale", ["huge", "tiny"])
 def test_condition_estimate_unchanged_by_scale(name, scale, kind, rng):
     # Magnitudes whose squares overflow or underflow: the norm before factoring must still be

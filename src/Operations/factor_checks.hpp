@@ -182,6 +182,59 @@ class ConditionWorkspace {
   std::unique_ptr<V[]> space_;
 };
 
+// Upper bounds on ||T^-1||_1 and ||T^-1||_inf for the n x n triangular T (upper or lower; a
+// unit diagonal, not stored, for unit), from its comparison matrix M: T's diagonal magnitudes,
+// minus its other magnitudes (each bounded by |re| + |im|). M^-1 is nonnegative and bounds
+// |T^-1| element by element, so its largest column sum, the largest element of the z solving
+// M^T z = (1, ..., 1), bounds the 1-norm, and its largest row sum, of the y solving
+// M y = (1, ..., 1), the inf-norm. work takes 2n reals. Infinite where the bound overflows or T
+// holds Inf or NaN (a factorization that overflowed): it then settles nothing.
+template <class Real>
+struct InverseBounds {
+  Real one, infinity;
+};
+
+template <class V>
+InverseBounds<real_of<V>> inverse_bounds(bool upper, bool unit, const V* T, size_t n,
+                                         real_of<V>* work) {
+  using Real = real_of<V>;
+  Real *z = work, *y = work + n;
+  Real one = 0, infinity = 0;
+  bool finite = true;
+  for (size_t step = 0; step < n; ++step) {
+    // z runs down the columns of an upper T (forward) and up those of a lower one; y the other
+    // way along the rows.
+    const size_t i = upper ? step : n - 1 - step, k = upper ? n - 1 - step : step;
+    const Real zPivot = unit ? Real(1) : std::abs(T[i + i * n]);
+    const Real yPivot = unit ? Real(1) : std::abs(T[k + k * n]);
+    Real zSum = 1, ySum = 1;
+    for (size_t j = upper ? 0 : i + 1; j < (upper ? i : n); ++j) {
+      zSum += magnitude_bound(T[j + i * n]) * z[j];
+    }
+    for (size_t j = upper ? k + 1 : 0; j < (upper ? n : k); ++j) {
+      ySum += magnitude_bound(T[k + j * n]) * y[j];
+    }
+    z[i] = zSum / zPivot;
+    y[k] = ySum / yPivot;
+    finite &= std::isfinite(zPivot) && std::isfinite(z[i]) && std::isfinite(y[k]);
+    one = std::max(one, z[i]);
+    infinity = std::max(infinity, y[k]);
+  }
+  if (!finite) {
+    return {std::numeric_limits<Real>::infinity(), std::numeric_limits<Real>::infinity()};
+  }
+  return {one, infinity};
+}
+
+// Whether a bound on the 1-norm condition number settles the condition test without ?gecon or
+// ?pocon: their estimate of ||A^-1||_1 is the norm of A^-1 applied to vectors of unit 1-norm,
+// never above ||A^-1||_1, so a bound below 1 / (2 eps) means an estimate above eps, with room
+// for the estimate's rounding. Otherwise the routine decides.
+template <class Real>
+bool condition_settled(Real bound) {
+  return 2 * std::numeric_limits<Real>::epsilon() * bound < 1;
+}
+
 // An exact zero pivot of an LU factorization: info from ?getrf, counting from 1.
 inline void refuse_zero_pivot(const char* name, lapack_int info) {
   if (info > 0) {

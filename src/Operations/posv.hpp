@@ -44,7 +44,8 @@ inline void pocon(char uplo, blas_int n, const std::complex<double>* A, blas_int
 // that triangle receives its Cholesky factor, as potrf writes it, B the solutions. The checks of
 // factor_checks.hpp, in their order, with A's 1-norm read from the triangle before factoring: a
 // matrix that is not positive definite, or singular to working precision, is refused after the
-// factorization with B as it was.
+// factorization with B as it was. ?pocon runs only where a bound from the factor leaves the
+// verdict open.
 template <class T, class S>
 S& Operations::posv(char uplo, const T& A, S& B) {
   using V = typename T::SampleType;
@@ -62,9 +63,13 @@ S& Operations::posv(char uplo, const T& A, S& B) {
   const blas_int ld = detail::leading_dimension(n);
   detail::unlocked(Work::solve, double(n) * double(n) * (double(n) + double(rhs.count)), [&] {
     detail::refuse_not_definite("posv", detail::routine::potrf(uplo, n, A.get(), ld));
-    real_of<V> rcond = 0;
-    detail::routine::pocon(uplo, n, A.get(), ld, norm, rcond, space.work(), space.extra());
-    detail::refuse_ill_conditioned("posv", rcond);
+    // ||A^-1||_1 <= ||F^-1||_1 ||F^-1||_inf for A = F^H F or F F^H.
+    const auto inverse = detail::inverse_bounds(uplo == 'U', false, A.get(), order, space.reals());
+    if (!detail::condition_settled(norm * inverse.one * inverse.infinity)) {
+      real_of<V> rcond = 0;
+      detail::routine::pocon(uplo, n, A.get(), ld, norm, rcond, space.work(), space.extra());
+      detail::refuse_ill_conditioned("posv", rcond);
+    }
     detail::routine::potrs(uplo, n, rhs.count, A.get(), ld, B.get(), ld);
   });
   return B;
