@@ -361,8 +361,10 @@ def write(out, mode, calls, counted, timed, orders):
         "",
         "callgrind instruction counts per call (`benchmarks/linalg_solves.py`), from loops of "
         f"{calls} calls ({max(calls // 10, 5)} at 50x50) less loops that only put the operands "
-        "back. vexa: the whole call from Python; LAPACK: the LAPACKE routines inside it (?getrf, "
-        "?gecon, ?getrs; ?potrf, ?pocon, ?potrs), without bindings or checks; scipy: "
+        "back. vexa: the whole call from Python; LAPACK: the LAPACKE routines that ran inside it "
+        "(?getrf and ?getrs, ?potrf and ?potrs; ?gecon and ?pocon only where the bound from the "
+        "factor leaves the verdict open, which on these matrices it never does), without bindings "
+        "or checks; scipy: "
         "scipy.linalg.lapack's driver plus ?lange and ?gecon or ?pocon for the same refusal "
         "(potrf and potrs: the routine alone). Matrices are well-conditioned and positive "
         f"definite; one BLAS thread. Targets: {TARGETS['scipy']}, {TARGETS['lapack']}.",

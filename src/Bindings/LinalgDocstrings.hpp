@@ -248,8 +248,9 @@ B  a vector or view of n elements (one right-hand side), or a matrix with n
 Raises RuntimeError, before anything is written, when A is not square, B's
 extent differs from A's, B shares elements with A, or A or B contains NaN or
 Inf. After factoring A it estimates the reciprocal condition number (?gecon,
-with A's 1-norm taken before factoring) and raises RuntimeError, with A
-holding its factors and B as it was, for an exactly zero pivot, "matrix A is
+with A's 1-norm taken before factoring; not run where a bound from the
+factors already shows that the estimate would pass) and raises RuntimeError,
+with A holding its factors and B as it was, for an exactly zero pivot, "matrix A is
 singular: U(i,i) is exactly zero" (i counting from 1), or for an estimate
 below the kind's machine epsilon, "matrix A is singular to working
 precision: ...".)";
@@ -270,7 +271,8 @@ Raises ValueError for another uplo, and RuntimeError, before anything is
 written, when A is not square, B's extent differs from A's, B shares
 elements with A, or A's uplo triangle or B contains NaN or Inf. After
 factoring A it estimates the reciprocal condition number (?pocon, with A's
-1-norm taken before factoring) and raises RuntimeError, with B as it was,
+1-norm taken before factoring; not run where a bound from the factor already
+shows that the estimate would pass) and raises RuntimeError, with B as it was,
 for a matrix that is not positive definite, "matrix A is not positive
 definite: the leading minor of order i is not" (A then as potrf leaves it),
 or for an estimate below the kind's machine epsilon, "matrix A is singular
