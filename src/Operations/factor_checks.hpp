@@ -187,7 +187,8 @@ class ConditionWorkspace {
 // minus its other magnitudes (each bounded by |re| + |im|). M^-1 is nonnegative and bounds
 // |T^-1| element by element, so its largest column sum, the largest element of the z solving
 // M^T z = (1, ..., 1), bounds the 1-norm, and its largest row sum, of the y solving
-// M y = (1, ..., 1), the inf-norm. work takes 2n reals. Infinite where the bound overflows or T
+// M y = (1, ..., 1), the inf-norm, computed only when rows is true (0 otherwise). work takes 2n
+// reals. Infinite where the bound overflows or T
 // holds Inf or NaN (a factorization that overflowed): it then settles nothing.
 template <class Real>
 struct InverseBounds {
@@ -195,7 +196,7 @@ struct InverseBounds {
 };
 
 template <class V>
-InverseBounds<real_of<V>> inverse_bounds(bool upper, bool unit, const V* T, size_t n,
+InverseBounds<real_of<V>> inverse_bounds(bool upper, bool unit, bool rows, const V* T, size_t n,
                                          real_of<V>* work) {
   using Real = real_of<V>;
   Real *z = work, *y = work + n;
@@ -206,16 +207,19 @@ InverseBounds<real_of<V>> inverse_bounds(bool upper, bool unit, const V* T, size
     // way along the rows.
     const size_t i = upper ? step : n - 1 - step, k = upper ? n - 1 - step : step;
     const Real zPivot = unit ? Real(1) : std::abs(T[i + i * n]);
-    const Real yPivot = unit ? Real(1) : std::abs(T[k + k * n]);
     Real zSum = 1, ySum = 1;
     for (size_t j = upper ? 0 : i + 1; j < (upper ? i : n); ++j) {
       zSum += magnitude_bound(T[j + i * n]) * z[j];
     }
-    for (size_t j = upper ? k + 1 : 0; j < (upper ? n : k); ++j) {
-      ySum += magnitude_bound(T[k + j * n]) * y[j];
-    }
     z[i] = zSum / zPivot;
-    y[k] = ySum / yPivot;
+    if (rows) {
+      for (size_t j = upper ? k + 1 : 0; j < (upper ? n : k); ++j) {
+        ySum += magnitude_bound(T[k + j * n]) * y[j];
+      }
+      y[k] = ySum / (unit ? Real(1) : std::abs(T[k + k * n]));
+    } else {
+      y[k] = 0;
+    }
     finite &= std::isfinite(zPivot) && std::isfinite(z[i]) && std::isfinite(y[k]);
     one = std::max(one, z[i]);
     infinity = std::max(infinity, y[k]);
@@ -225,6 +229,10 @@ InverseBounds<real_of<V>> inverse_bounds(bool upper, bool unit, const V* T, size
   }
   return {one, infinity};
 }
+
+// The largest order at which the bound is tried: beyond it ?gecon's and ?pocon's O(n^2) passes
+// cost little beside the factorization, and on a large dense matrix the bound rarely settles.
+constexpr size_t bounded_orders = 128;
 
 // Whether a bound on the 1-norm condition number settles the condition test without ?gecon or
 // ?pocon: their estimate of ||A^-1||_1 is the norm of A^-1 applied to vectors of unit 1-norm,

@@ -91,10 +91,11 @@ S& Operations::gesv(const T& A, S& B) {
   detail::unlocked(Work::solve, double(n) * double(n) * (double(n) + double(rhs.count)), [&] {
     detail::refuse_zero_pivot("gesv", detail::routine::getrf(n, A.get(), ld, space.pivots()));
     // ||A^-1||_1 <= ||U^-1||_1 ||L^-1||_1, the row exchanges changing no norm.
-    const real_of<V> bound =
-        norm * detail::inverse_bounds(true, false, A.get(), order, space.reals()).one *
-        detail::inverse_bounds(false, true, A.get(), order, space.reals()).one;
-    if (!detail::condition_settled(bound)) {
+    const auto bound = [&] {
+      return norm * detail::inverse_bounds(true, false, false, A.get(), order, space.reals()).one *
+             detail::inverse_bounds(false, true, false, A.get(), order, space.reals()).one;
+    };
+    if (order > detail::bounded_orders || !detail::condition_settled(bound())) {
       real_of<V> rcond = 0;
       detail::routine::gecon(n, A.get(), ld, norm, rcond, space.work(), space.extra());
       detail::refuse_ill_conditioned("gesv", rcond);

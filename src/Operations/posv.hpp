@@ -64,8 +64,12 @@ S& Operations::posv(char uplo, const T& A, S& B) {
   detail::unlocked(Work::solve, double(n) * double(n) * (double(n) + double(rhs.count)), [&] {
     detail::refuse_not_definite("posv", detail::routine::potrf(uplo, n, A.get(), ld));
     // ||A^-1||_1 <= ||F^-1||_1 ||F^-1||_inf for A = F^H F or F F^H.
-    const auto inverse = detail::inverse_bounds(uplo == 'U', false, A.get(), order, space.reals());
-    if (!detail::condition_settled(norm * inverse.one * inverse.infinity)) {
+    const auto bound = [&] {
+      const auto inverse =
+          detail::inverse_bounds(uplo == 'U', false, true, A.get(), order, space.reals());
+      return norm * inverse.one * inverse.infinity;
+    };
+    if (order > detail::bounded_orders || !detail::condition_settled(bound())) {
       real_of<V> rcond = 0;
       detail::routine::pocon(uplo, n, A.get(), ld, norm, rcond, space.work(), space.extra());
       detail::refuse_ill_conditioned("posv", rcond);
