@@ -180,16 +180,16 @@ class Measured:
         return "FAIL: " + ", ".join(missed) if missed else "PASS"
 
 
-def in_routines(path):
+def in_routines(path, routines=r"(scipy_)?cblas_"):
     """The instructions that a callgrind dump counts inside CBLAS routines: the inclusive cost
     of every call of a function named cblas_* (scipy_cblas_* in the bundled OpenBLAS), which
-    the dumps name in full (--compress-strings=no)."""
+    the dumps name in full (--compress-strings=no); or of those that routines matches."""
     total, callee, routine_call = 0, "", False
     for line in path.read_text().splitlines():
         if line.startswith("cfn="):
             callee = line[4:]
         elif line.startswith("calls="):
-            routine_call = re.match(r"(scipy_)?cblas_", callee) is not None
+            routine_call = re.match(routines, callee) is not None
         elif routine_call and re.match(r"^[+-]?\d+ \d+$", line):
             total += int(line.split()[1])
             routine_call = False

@@ -7,15 +7,15 @@ The state is (px, py, vx, vy); each step predicts with the motion model F and up
 measurement z of (px, py):
 
     predict   x ← F x                 P ← F P Fᵀ + Q        (gemv, gemm "N","N" and "N","T")
-    update    S = H P Hᵀ + R          K = P Hᵀ S⁻¹          (gemm, trsm with S's Cholesky factor)
-              x ← x + K (z − H x)     P ← P − K (P Hᵀ)ᵀ     (gemv, gemm "N","T")
+    update    S = H P Hᵀ + R          Kᵀ = S⁻¹ H Pᵀ         (gemm, posv: S's Cholesky factor)
+              x ← x + K (z − H x)     P ← P − K (P Hᵀ)ᵀ     (gemv "T", gemm "T","T")
 
 The measurements sit in one 2 x steps matrix; vexa_linalg.column hands each step its column
-without a copy. S is 2 x 2, factored by a few scalar operations. The filter runs beside the same
-filter in numpy, whose estimates it must match.
+without a copy. S is 2 x 2 and symmetric positive definite: posv solves with it for the four
+columns of H Pᵀ at once, and would refuse an S that rounding had made indefinite. The filter runs
+beside the same filter in numpy, whose estimates it must match.
 """
 
-import math
 import timeit
 
 import numpy as np
@@ -48,17 +48,6 @@ def simulate(F, Q, H, R, rng):
     return np.array(truth).T, np.asfortranarray(np.array(measured).T)
 
 
-def cholesky(S, L):
-    """L, lower triangular, with L Lᵀ = S for the small symmetric positive definite S."""
-    k = S.dim(0)
-    for j in range(k):
-        pivot = math.sqrt(S[j, j] - sum(L[j, i] ** 2 for i in range(j)))
-        L[j, j] = pivot
-        for r in range(j + 1, k):
-            L[r, j] = (S[r, j] - sum(L[r, i] * L[j, i] for i in range(j))) / pivot
-    return L
-
-
 class VexaFilter:
     """The filter on vexa containers allocated once; estimates lands in a 4 x steps matrix."""
 
@@ -67,8 +56,8 @@ class VexaFilter:
         self.F, self.Q, self.H, self.R, self.Z = wrap(F), wrap(Q), wrap(H), wrap(R), wrap(Z)
         self.x, self.predicted = vexa.vecd(4), vexa.vecd(4)
         self.P, self.FP = vexa.matd(4, 4), vexa.matd(4, 4)
-        self.PHt, self.K = vexa.matd(4, 2), vexa.matd(4, 2)
-        self.S, self.L = vexa.matd(2, 2), vexa.matd(2, 2)
+        self.PHt, self.Kt = vexa.matd(4, 2), vexa.matd(2, 4)
+        self.S = vexa.matd(2, 2)
         self.innovation = vexa.vecd(2)
         self.estimates = vexa.matd(4, Z.shape[1])
 
@@ -86,15 +75,14 @@ class VexaFilter:
             la.gemm("N", "T", 1.0, 0.0, P, self.H, self.PHt)
             vexa.copy(self.R, self.S)
             vexa.gemm(1.0, 1.0, self.H, self.PHt, self.S)  # S = H P Hᵀ + R
-            cholesky(self.S, self.L)
-            K = vexa.copy(self.PHt, self.K)
-            la.trsm("R", "L", "T", "N", 1.0, self.L, K)  # K = P Hᵀ L⁻ᵀ
-            la.trsm("R", "L", "N", "N", 1.0, self.L, K)  # K = P Hᵀ L⁻ᵀ L⁻¹ = P Hᵀ S⁻¹
+            # Kᵀ = S⁻¹ (P Hᵀ)ᵀ = S⁻¹ H Pᵀ; S receives its Cholesky factor.
+            Kt = la.gemm("N", "T", 1.0, 0.0, self.H, P, self.Kt)
+            la.posv("L", self.S, Kt)
             vexa.copy(la.column(self.Z, t), self.innovation)
             la.gemv("N", -1.0, 1.0, self.H, self.predicted, self.innovation)
             vexa.copy(self.predicted, x)
-            la.gemv("N", 1.0, 1.0, K, self.innovation, x)
-            la.gemm("N", "T", -1.0, 1.0, K, self.PHt, P)  # P = P − K H P
+            la.gemv("T", 1.0, 1.0, Kt, self.innovation, x)
+            la.gemm("T", "T", -1.0, 1.0, Kt, self.PHt, P)  # P = P − K H P
             vexa.copy(x, la.column(self.estimates, t))
         return np.asarray(vexa_io.asbuffer(self.estimates)).reshape((4, -1), order="F")
 

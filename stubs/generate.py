@@ -93,6 +93,11 @@ LINALG = {
     "geqrf": "A:m tau:o -> o",
     "ormqr": "side:e trans:q A:m tau:a C:o -> o",
     "gels": "A:m B:o -> o",
+    # Solves by a factorization.
+    "gesv": "A:m B:o -> o",
+    "posv": "uplo:u A:m B:o -> o",
+    "potrf": "uplo:u A:m -> m",
+    "potrs": "uplo:u A:m B:o -> o",
 }
 LINALG_COMPLEX_ONLY = {"herk", "gerc"}
 OPTIONS = {

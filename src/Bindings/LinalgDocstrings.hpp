@@ -301,6 +301,81 @@ when A does not have full rank to working precision, when its column-scaled
 triangular factor has a reciprocal condition number below machine epsilon,
 or when for m > n a column's residual is too large for the condition of A
 to determine its solution: the tests and texts of vexa.ls, named gels.)";
+// Solves by a factorization.
+
+constexpr const char* gesv = R"(gesv(A, B, /)
+--
+
+Solves A X = B by LU factorization with partial pivoting, in place: A <- its
+factors L and U (L's unit diagonal not stored), B <- X; returns B itself.
+
+A  an n x n matrix.
+B  a vector or view of n elements (one right-hand side), or a matrix with n
+   rows (one right-hand side per column).
+
+Raises RuntimeError, before anything is written, when A is not square, B's
+extent differs from A's, B shares elements with A, or A or B contains NaN or
+Inf. After factoring A it estimates the reciprocal condition number (?gecon,
+with A's 1-norm taken before factoring; not run where a bound from the
+factors already shows that the estimate would pass) and raises RuntimeError,
+with A holding its factors and B as it was, for an exactly zero pivot, "matrix A is
+singular: U(i,i) is exactly zero" (i counting from 1), or for an estimate
+below the kind's machine epsilon, "matrix A is singular to working
+precision: ...".)";
+
+constexpr const char* posv = R"(posv(uplo, A, B, /)
+--
+
+Solves A X = B for a Hermitian (for kinds s and d: symmetric) positive
+definite A by Cholesky factorization, in place: A's uplo triangle <- its
+factor as potrf writes it, B <- X; returns B itself.
+
+uplo  "U" or "L": the triangle of A read and written; the other is neither.
+A     an n x n matrix.
+B     a vector or view of n elements (one right-hand side), or a matrix with
+      n rows (one right-hand side per column).
+
+Raises ValueError for another uplo, and RuntimeError, before anything is
+written, when A is not square, B's extent differs from A's, B shares
+elements with A, or A's uplo triangle or B contains NaN or Inf. After
+factoring A it estimates the reciprocal condition number (?pocon, with A's
+1-norm taken before factoring; not run where a bound from the factor already
+shows that the estimate would pass) and raises RuntimeError, with B as it was,
+for a matrix that is not positive definite, "matrix A is not positive
+definite: the leading minor of order i is not" (A then as potrf leaves it),
+or for an estimate below the kind's machine epsilon, "matrix A is singular
+to working precision: ..." (A then holds its factor).)";
+
+constexpr const char* potrf = R"(potrf(uplo, A, /)
+--
+
+The Cholesky factor of the Hermitian (for kinds s and d: symmetric) positive
+definite matrix A, in place in its uplo triangle: "U" writes U with
+U^H U = A, "L" writes L with L L^H = A; the other triangle is neither read
+nor written. Returns A itself.
+
+Raises ValueError for another uplo, and RuntimeError when A is not square or
+its uplo triangle contains NaN or Inf (before anything is written), and when
+A is not positive definite: "matrix A is not positive definite: the leading
+minor of order i is not". A's triangle is then as LAPACK's ?potrf left it,
+partly factored: keep a copy of A to retry with.)";
+
+constexpr const char* potrs = R"(potrs(uplo, A, B, /)
+--
+
+B <- A^-1 B with the Cholesky factor that potrf(uplo, A) left in A's uplo
+triangle; returns B itself.
+
+uplo  "U" or "L", as given to potrf.
+A     an n x n matrix; only its uplo triangle is read.
+B     a vector or view of n elements (one right-hand side), or a matrix with
+      n rows (one right-hand side per column).
+
+Raises ValueError for another uplo, and RuntimeError, before anything is
+written, when A is not square, B's extent differs from A's, B shares
+elements with A, A's uplo triangle or B contains NaN or Inf, or an element
+of A's diagonal is exactly zero (no factor of potrf's): "matrix A is
+singular: A(i,i) is zero".)";
 
 }  // namespace linalg_docs
 }  // namespace Bindings

@@ -48,6 +48,7 @@ void register_linalg_functions(LinalgRegistry& registry) {
                                           linalg_docs::column);
   define_linalg<&Operations::columns<Mat>>(registry, BOOST_HANA_STRING("columns"),
                                            linalg_docs::columns);
+  define_linalg<&Operations::potrf<Mat>>(registry, BOOST_HANA_STRING("potrf"), linalg_docs::potrf);
 
   // One container of any type, beside matrices.
   hana::for_each(containerSet<DataType>, [&](auto container0) {
@@ -65,6 +66,14 @@ void register_linalg_functions(LinalgRegistry& registry) {
       define_linalg<&Operations::as_matrix<C0>>(registry, BOOST_HANA_STRING("as_matrix"),
                                                 linalg_docs::asMatrix);
     }
+
+    // Solves by a factorization: B of any container type.
+    define_linalg<&Operations::gesv<Mat, C0>>(registry, BOOST_HANA_STRING("gesv"),
+                                              linalg_docs::gesv);
+    define_linalg<&Operations::posv<Mat, C0>>(registry, BOOST_HANA_STRING("posv"),
+                                              linalg_docs::posv);
+    define_linalg<&Operations::potrs<Mat, C0>>(registry, BOOST_HANA_STRING("potrs"),
+                                               linalg_docs::potrs);
 
     // Two containers of any type.
     hana::for_each(containerSet<DataType>, [&](auto container1) {

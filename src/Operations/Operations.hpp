@@ -90,6 +90,16 @@ struct Operations {
   static R& ormqr(char side, char trans, const T& A, const S& tau, R& C);
   template <class T, class S>
   static S& gels(T& A, S& B);
+  // Solves by a factorization of a square A, which receives the factor: B is a vector or view
+  // (one right-hand side) or a matrix (one per column), and receives the solutions.
+  template <class T, class S>
+  static S& gesv(const T& A, S& B);
+  template <class T, class S>
+  static S& posv(char uplo, const T& A, S& B);
+  template <class T>
+  static T& potrf(char uplo, T& A);
+  template <class T, class S>
+  static S& potrs(char uplo, const T& A, S& B);
 
  private:
   // The products of gemv, matvec and gemv_op, and of gemm, matmul and gemm_op, with checked

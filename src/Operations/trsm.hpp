@@ -55,7 +55,7 @@ S& Operations::trsm(char side, char uplo, char trans, char diag, typename T::Sam
   detail::check_flag("trsm", "diag", diag, "NU");
   const bool left = side == 'L';
   const char* expression = detail::trsm_expressions[(left ? 0 : 3) + detail::trans_index(op)];
-  const blas_int order = detail::triangular_order("trsm", expression, A);
+  const blas_int order = detail::square_order("trsm", expression, A);
   detail::check_extents(expression, detail::extent<0>("matrix A", A),
                         left ? detail::extent<0>("matrix B", B) : detail::extent<1>("matrix B", B));
   const blas_int m = detail::to_blas_int("trsm", B.template dim<0>());

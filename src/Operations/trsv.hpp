@@ -32,9 +32,9 @@ inline void trsv(CBLAS_UPLO uplo, CBLAS_TRANSPOSE trans, CBLAS_DIAG diag, blas_i
 
 }  // namespace routine
 
-// The order of a triangular matrix: it must be square.
+// The order of a matrix that must be square: a triangle, or a matrix to factor.
 template <class T>
-blas_int triangular_order(const char* name, const char* expression, const T& A) {
+blas_int square_order(const char* name, const char* expression, const T& A) {
   check_extents(expression, extent<0>("matrix A", A), extent<1>("matrix A", A));
   return to_blas_int(name, A.template dim<0>());
 }
@@ -70,7 +70,7 @@ S& Operations::trsv(char uplo, char trans, char diag, const T& A, S& x) {
   const char op = detail::checked_trans<typename T::SampleType>("trsv", "trans", trans);
   detail::check_flag("trsv", "diag", diag, "NU");
   const char* expression = detail::trsv_expressions[detail::trans_index(op)];
-  const blas_int n = detail::triangular_order("trsv", expression, A);
+  const blas_int n = detail::square_order("trsv", expression, A);
   detail::check_extents(expression, detail::extent<0>("matrix A", A),
                         detail::extent<0>("vector x", x));
   detail::require_elements("trsv", "x", x.numel(), static_cast<size_t>(n));
