@@ -4,11 +4,10 @@
 // registration order (class_index), in each module's state: vexa registers
 // the classes and adds them to its table; every other module adopts them
 // from vexa at its start. The call fronts, the element slots and vexa_io
-// recognise containers by exact class.
+// recognise containers by exact class, through the table's index
+// (ClassIndex.hpp).
 
 #include <pybind11/pybind11.h>
-
-#include <cstddef>
 
 #include "Kinds.hpp"
 #include "State.hpp"
@@ -18,6 +17,7 @@ namespace Bindings {
 template <class C>
 void add_to_class_table(pybind11::handle cls) {
   state.classes[class_index<C>()] = reinterpret_cast<PyTypeObject*>(cls.ptr());
+  state.classIndex.fill(state.classes);
 }
 
 // Fills the table of a module other than vexa with vexa's classes, imported
@@ -33,14 +33,6 @@ inline void adopt_classes() {
 
 // The position of obj's exact class in the table, or -1 for an object of
 // any other class.
-inline int class_of(PyObject* obj) {
-  PyTypeObject* type = Py_TYPE(obj);
-  for (std::size_t i = 0; i < classCount; ++i) {
-    if (state.classes[i] == type) {
-      return static_cast<int>(i);
-    }
-  }
-  return -1;
-}
+inline int class_of(PyObject* obj) { return state.classIndex.find(Py_TYPE(obj)); }
 
 }  // namespace Bindings

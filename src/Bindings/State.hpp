@@ -13,6 +13,7 @@
 
 #include <vector>
 
+#include "ClassIndex.hpp"
 #include "Kinds.hpp"
 #include "PybindInternals.hpp"
 #include "TypeCategories.hpp"
@@ -46,6 +47,9 @@ struct State {
   // The class table, by class_index: at the module's start, by vexa's
   // registration of its classes, or by adopt_classes in any other module.
   PyTypeObject* classes[classCount] = {};
+  // The positions of the classes above by type object: filled anew with
+  // every class added to the table.
+  ClassIndex classIndex;
   // The module's call fronts, each with its entry point: appended by the
   // Registry at the module's start. Each front (its table of thunks,
   // docstring, refusal text and method definition) lives at a fixed address
