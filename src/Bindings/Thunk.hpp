@@ -12,6 +12,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "ClassTable.hpp"
 #include "Flag.hpp"
 #include "Kinds.hpp"
 #include "Load.hpp"
