@@ -44,6 +44,51 @@ inline lapack_int gels(blas_int m, blas_int n, std::complex<double>* A, blas_int
 
 }  // namespace routine
 
+// Up to this order k = min(m, n), ?gels factors and applies its reflectors
+// unblocked whatever workspace it gets: ?geqrf, ?gelqf, ?ormqr and ?ormlq
+// block only a k beyond their block size, 32 in vexa's OpenBLAS. The
+// minimum workspace that LAPACK documents for ?gels, k + max(k, 1) with one
+// right-hand side, then serves exactly as well as the size that a query
+// would ask for (benchmarks/gels_workspace.py finds the results identical
+// bit for bit up to this order and different beyond), and ls skips the
+// query.
+constexpr size_t gelsUnblockedOrder = 32;
+
+// Scratch of count elements of V and extras of E, secured on construction
+// and left uninitialised (the routines write before they read): inside the
+// object up to a bound, so that a small solve does not allocate, and on the
+// heap beyond it, where the call's own work dwarfs an allocation's.
+template <class V, class E>
+class Scratch {
+ public:
+  static constexpr size_t localBytes = 4096;
+
+  Scratch(size_t count, size_t extras) {
+    static_assert(alignof(E) <= alignof(V), "the extras follow the elements");
+    if (count <= localBytes / sizeof(V) && extras <= (localBytes - count * sizeof(V)) / sizeof(E)) {
+      m_elements = reinterpret_cast<V*>(m_local);
+      m_extras = reinterpret_cast<E*>(m_local + count * sizeof(V));
+    } else {
+      m_heapElements.reset(new V[count]);
+      m_heapExtras.reset(new E[extras]);
+      m_elements = m_heapElements.get();
+      m_extras = m_heapExtras.get();
+    }
+  }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+
+  V* elements() const { return m_elements; }
+  E* extras() const { return m_extras; }
+
+ private:
+  alignas(V) unsigned char m_local[localBytes];
+  std::unique_ptr<V[]> m_heapElements;
+  std::unique_ptr<E[]> m_heapExtras;
+  V* m_elements = nullptr;
+  E* m_extras = nullptr;
+};
+
 }  // namespace detail
 
 // Least squares (m >= n) or minimum norm (m < n) solution of Ax = b in
@@ -65,19 +110,21 @@ void Operations::ls(const T& A, S& x) {
   detail::refuse_not_finite("ls", "vector x", x.get(), static_cast<size_t>(m));
   const blas_int lda = detail::leading_dimension(m);
   const blas_int ldb = detail::leading_dimension(std::max(m, n));
-  // A rejected argument leaves the size at 0; the solve below rejects it
-  // again, before any work.
-  V wanted = 0;
-  detail::routine::gels(m, n, A.get(), lda, x.get(), ldb, &wanted, -1);
   const size_t k = static_cast<size_t>(std::min(m, n));
+  // A larger problem asks ?gels for the workspace it wants. A rejected
+  // argument leaves that size at 0; the solve below rejects it again, before
+  // any work.
+  V wanted = 0;
+  if (k > detail::gelsUnblockedOrder) {
+    detail::routine::gels(m, n, A.get(), lda, x.get(), ldb, &wanted, -1);
+  }
   // ?gels needs at least k + max(k, 1) elements, ?trcon 3k; the checks' copy
   // of the factor and its line scales (k * k + k) follow them.
   const size_t lwork =
       std::max({static_cast<size_t>(std::real(wanted)), k + std::max<size_t>(k, 1), 3 * k});
-  // Left uninitialised: the routines write before they read.
-  const std::unique_ptr<V[]> scratch(new V[lwork + detail::SolveChecks<V>::space_size(k)]);
-  const std::unique_ptr<detail::trcon_extra<V>[]> extra(new detail::trcon_extra<V>[k]);
-  V* const work = scratch.get();
+  const detail::Scratch<V, detail::trcon_extra<V>> scratch(
+      lwork + detail::SolveChecks<V>::space_size(k), k);
+  V* const work = scratch.elements();
   const blas_int workSize = detail::to_blas_int("ls", lwork);
   // The solve and the tests of its results touch no caller's object; a refusal leaves after the
   // lock is retaken, with x back in the caller's units.
@@ -86,7 +133,7 @@ void Operations::ls(const T& A, S& x) {
     const detail::RangeKept<V> kept(x.get(), rows, 1, static_cast<size_t>(m), rows, &exponent);
     detail::refuse_solver_status(
         "ls", detail::routine::gels(m, n, A.get(), lda, x.get(), ldb, work, workSize));
-    checks.factor(A.get(), lda, work + lwork, work, extra.get());
+    checks.factor(A.get(), lda, work + lwork, work, scratch.extras());
     checks.solution(x.get());
   });
 }
