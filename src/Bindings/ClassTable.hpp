@@ -28,14 +28,19 @@ void add_to_class_table(pybind11::handle cls) {
 // class with a single C++ type; read there, it costs a few instructions
 // instead of an out-of-line call.
 template <class C>
-C* native_object(PyObject* obj) {
+[[gnu::noinline]] C* native_object_by_call(PyObject* obj) {
+  auto holder = reinterpret_cast<py::detail::instance*>(obj)->get_value_and_holder();
+  return holder.holder_constructed() ? holder.template value_ptr<C>() : nullptr;
+}
+
+template <class C>
+[[gnu::always_inline]] inline C* native_object(PyObject* obj) {
   auto* instance = reinterpret_cast<py::detail::instance*>(obj);
   if (state.instanceLayoutHolds && instance->simple_layout) {
     return instance->simple_holder_constructed ? static_cast<C*>(instance->simple_value_holder[0])
                                                : nullptr;
   }
-  auto holder = instance->get_value_and_holder();
-  return holder.holder_constructed() ? holder.template value_ptr<C>() : nullptr;
+  return native_object_by_call<C>(obj);
 }
 
 // Whether native_object may read the instances inline: checked at a

@@ -12,7 +12,7 @@
 namespace Algorithms {
 namespace detail {
 
-// Every check below passes with a comparison or two, inlined into its
+// Every check below passes with a comparison or two, always inlined into its
 // operation; the message of a failure is built out of line, in a function
 // marked cold, so that a call that passes neither builds a string nor pays
 // for the code that would.
@@ -29,7 +29,8 @@ namespace detail {
   fail_value(name, std::string(flag) + " must be " + letters);
 }
 
-inline void check_flag(const char* name, const char* flag, char value, const char* allowed) {
+[[gnu::always_inline]] inline void check_flag(const char* name, const char* flag, char value,
+                                              const char* allowed) {
   for (const char* letter = allowed; *letter != '\0'; ++letter) {
     if (value == *letter) {
       return;
@@ -45,7 +46,7 @@ inline void check_flag(const char* name, const char* flag, char value, const cha
                  std::to_string(std::numeric_limits<blas_int>::max()));
 }
 
-inline blas_int to_blas_int(const char* name, size_t n) {
+[[gnu::always_inline]] inline blas_int to_blas_int(const char* name, size_t n) {
   if (n > static_cast<size_t>(std::numeric_limits<blas_int>::max())) {
     fail_blas_int(name, n);
   }
@@ -61,7 +62,7 @@ inline blas_int to_blas_int(const char* name, size_t n) {
 }
 
 template <class T, class S>
-blas_int level1_count(const char* name, const T& x, const S& y) {
+[[gnu::always_inline]] inline blas_int level1_count(const char* name, const T& x, const S& y) {
   if (y.numel() < x.numel()) {
     fail_level1_count(name, x.numel(), y.numel());
   }
@@ -85,7 +86,7 @@ Run<V> run(const char* operand, const V* start, size_t count) {
 // Whether two runs share an element. std::less orders pointers into
 // different arrays as well, and runs of different arrays never share one.
 template <class V>
-bool shares_elements(const Run<V>& a, const Run<V>& b) {
+[[gnu::always_inline]] inline bool shares_elements(const Run<V>& a, const Run<V>& b) {
   const std::less<const V*> before;
   return a.count > 0 && b.count > 0 && before(a.start, b.start + b.count) &&
          before(b.start, a.start + a.count);
@@ -100,7 +101,8 @@ bool shares_elements(const Run<V>& a, const Run<V>& b) {
 }
 
 template <class V>
-void refuse_shared(const char* name, const Run<V>& written, const Run<V>& other) {
+[[gnu::always_inline]] inline void refuse_shared(const char* name, const Run<V>& written,
+                                                 const Run<V>& other) {
   if (shares_elements(written, other)) {
     fail_shared(name, written.operand, other.operand);
   }
@@ -109,7 +111,8 @@ void refuse_shared(const char* name, const Run<V>& written, const Run<V>& other)
 // Level-1 calls process n elements of x and of y; only the same run of
 // elements, element by element, is allowed for both.
 template <class V>
-void refuse_partial_overlap(const char* name, const V* x, const V* y, blas_int n) {
+[[gnu::always_inline]] inline void refuse_partial_overlap(const char* name, const V* x, const V* y,
+                                                          blas_int n) {
   if (x != y) {
     const size_t count = static_cast<size_t>(n);
     refuse_shared(name, run("vector y", y, count), run("vector x", x, count));
@@ -125,7 +128,8 @@ void refuse_partial_overlap(const char* name, const V* x, const V* y, blas_int n
                  " elements, fewer than the " + std::to_string(needed) + " that matrix A requires");
 }
 
-inline void require_elements(const char* name, const char* operand, size_t numel, size_t needed) {
+[[gnu::always_inline]] inline void require_elements(const char* name, const char* operand,
+                                                    size_t numel, size_t needed) {
   if (numel < needed) {
     fail_elements(name, operand, numel, needed);
   }
@@ -155,7 +159,8 @@ Extent extent(const char* operand, const T& x) {
                        std::to_string(second.extent));
 }
 
-inline void check_extents(const char* expression, const Extent& first, const Extent& second) {
+[[gnu::always_inline]] inline void check_extents(const char* expression, const Extent& first,
+                                                 const Extent& second) {
   if (first.extent != second.extent) {
     fail_extents(expression, first, second);
   }
