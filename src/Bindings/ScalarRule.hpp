@@ -131,16 +131,27 @@ inline Load load_complex(PyObject* obj, Py_complex& out) {
   return converted(out.real);
 }
 
-// A scalar of kind T; single precision takes the nearest value.
+// A scalar of kind T; single precision takes the nearest value. A value of
+// the kind's own Python type (float for real kinds, complex for complex
+// ones) is read inline, with the same result as the conversions below.
 template <class T>
 Load load_scalar(PyObject* obj, T& out) {
   if constexpr (is_complex<T>) {
     using R = typename T::value_type;
+    if (Py_TYPE(obj) == &PyComplex_Type) {
+      const Py_complex value = reinterpret_cast<PyComplexObject*>(obj)->cval;
+      out = T(static_cast<R>(value.real), static_cast<R>(value.imag));
+      return Load::value;
+    }
     Py_complex value{};
     const Load loaded = load_complex(obj, value);
     out = T(static_cast<R>(value.real), static_cast<R>(value.imag));
     return loaded;
   } else {
+    if (Py_TYPE(obj) == &PyFloat_Type) {
+      out = static_cast<T>(PyFloat_AS_DOUBLE(obj));
+      return Load::value;
+    }
     double value = 0.0;
     const Load loaded = load_real(obj, value);
     out = static_cast<T>(value);
