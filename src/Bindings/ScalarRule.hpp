@@ -131,11 +131,29 @@ inline Load load_complex(PyObject* obj, Py_complex& out) {
   return converted(out.real);
 }
 
-// A scalar of kind T; single precision takes the nearest value. A value of
-// the kind's own Python type (float for real kinds, complex for complex
-// ones) is read inline, with the same result as the conversions below.
+// A scalar of kind T by the conversions above; single precision takes the
+// nearest value.
 template <class T>
-Load load_scalar(PyObject* obj, T& out) {
+[[gnu::noinline]] Load load_scalar_converted(PyObject* obj, T& out) {
+  if constexpr (is_complex<T>) {
+    using R = typename T::value_type;
+    Py_complex value{};
+    const Load loaded = load_complex(obj, value);
+    out = T(static_cast<R>(value.real), static_cast<R>(value.imag));
+    return loaded;
+  } else {
+    double value = 0.0;
+    const Load loaded = load_real(obj, value);
+    out = static_cast<T>(value);
+    return loaded;
+  }
+}
+
+// A scalar of kind T. A value of the kind's own Python type (float for real
+// kinds, complex for complex ones) is read inline, with the same result as
+// the conversions; any other goes to them, out of line.
+template <class T>
+[[gnu::always_inline]] inline Load load_scalar(PyObject* obj, T& out) {
   if constexpr (is_complex<T>) {
     using R = typename T::value_type;
     if (Py_TYPE(obj) == &PyComplex_Type) {
@@ -143,20 +161,13 @@ Load load_scalar(PyObject* obj, T& out) {
       out = T(static_cast<R>(value.real), static_cast<R>(value.imag));
       return Load::value;
     }
-    Py_complex value{};
-    const Load loaded = load_complex(obj, value);
-    out = T(static_cast<R>(value.real), static_cast<R>(value.imag));
-    return loaded;
   } else {
     if (Py_TYPE(obj) == &PyFloat_Type) {
       out = static_cast<T>(PyFloat_AS_DOUBLE(obj));
       return Load::value;
     }
-    double value = 0.0;
-    const Load loaded = load_real(obj, value);
-    out = static_cast<T>(value);
-    return loaded;
   }
+  return load_scalar_converted(obj, out);
 }
 
 }  // namespace Bindings
