@@ -7,6 +7,7 @@
 #include <boost/hana.hpp>
 
 #include "Bindings/ClassSlots.hpp"
+#include "Bindings/ClassTable.hpp"
 #include "Bindings/Errors.hpp"
 #include "Bindings/FirstUse.hpp"
 #include "Bindings/Kinds.hpp"
@@ -31,6 +32,7 @@ PYBIND11_MODULE(vexa, m) {
   hana::for_each(scalarTypes, [&](auto scalarType) {
     register_classes<typename decltype(scalarType)::type>(m);
   });
+  check_instance_layout();
 
   VexaRegistry registry(m);
   hana::for_each(scalarTypes, [&](auto scalarType) {

@@ -197,3 +197,22 @@ def test_element_slots_match_the_registered_methods(kind, container):
             wrote = attempt(FAST.setitem, fast, key, value)
             assert wrote == attempt(CHAIN.setitem, slow, key, value)
             assert flat(fast, kind).tolist() == flat(slow, kind).tolist()
+
+
+def raised_text(call, *args):
+    try:
+        call(*args)
+    except TypeError as error:
+        return str(error)
+    raise AssertionError("no TypeError")
+
+
+def test_objects_of_other_classes_go_to_the_chain():
+    """The front finds a container's class by the address of its type object: objects of many
+    new classes, at as many addresses, beside a real container, are no container to it, and the
+    chain refuses each call with its own text."""
+    x = vexa.vecd(3)
+    for i in range(300):
+        other = type(f"Other{i}", (), {"__repr__": lambda self: "other"})()
+        for args in ((other, x), (x, other)):
+            assert raised_text(FAST("dot"), *args) == raised_text(CHAIN("dot"), *args)

@@ -188,3 +188,23 @@ def test_ls_refusal_leaves_the_solution(kind, rng):
         np.linalg.norm(b),
         rtol=1e-3 if kind in "sc" else 1e-10,
     )
+
+
+# Orders either side of where ls sizes ?gels' workspace without asking it (32), and of where its
+# scratch stops fitting in the call's own buffer of 4 KiB (k = 29, 20, 20 and 13 in kinds s, d, c
+# and z).
+ORDERS = [1, 13, 14, 20, 21, 29, 30, 32, 33]
+
+
+@pytest.mark.parametrize("kind", KINDS)
+@pytest.mark.parametrize("k", ORDERS)
+@pytest.mark.parametrize("tall", [True, False], ids=["tall", "wide"])
+def test_ls_at_every_workspace_size(tall, k, kind, rng):
+    m, n = (k + 3, k) if tall else (k, k + 3)
+    a, b = random_array(kind, (m, n), rng), random_array(kind, m, rng)
+    text, x = solve(kind, a, b)
+    assert text is None
+    wide = np.complex128 if kind in "cz" else np.float64
+    expected = np.linalg.lstsq(a.astype(wide), b.astype(wide), rcond=None)[0]
+    error = np.linalg.norm(x[:n] - expected) / np.linalg.norm(expected)
+    assert error < 1e4 * np.finfo(DTYPES[kind]).eps

@@ -7,9 +7,15 @@
 // pybind11:
 // - detail::instance::get_value_and_holder(), value_and_holder's
 //   holder_constructed() and value_ptr<T>(): the native object inside an
-//   instance, and whether it was ever constructed (native_object, below);
-//   every module reads vexa's instances so, built with vexa against the
-//   same pybind11;
+//   instance, and whether it was ever constructed (native_object,
+//   ClassTable.hpp); every module reads vexa's instances so, built with
+//   vexa against the same pybind11;
+// - detail::instance's members simple_layout, simple_holder_constructed
+//   and simple_value_holder, which hold the same for an instance of a class
+//   with a single C++ type (each of vexa's): native_object reads them
+//   inline once check_instance_layout (ClassTable.hpp) has found at the
+//   module's start that they agree with the call above, and makes the call
+//   otherwise;
 // - detail::try_translate_exceptions(): the registered exception
 //   translators, for exceptions caught outside pybind11's own dispatch
 //   (translate_current_exception, below);
@@ -67,14 +73,6 @@
 namespace Bindings {
 
 namespace py = pybind11;
-
-// The native object of an instance of a class that wraps C, or nullptr when
-// the instance has none.
-template <class C>
-C* native_object(PyObject* obj) {
-  auto holder = reinterpret_cast<py::detail::instance*>(obj)->get_value_and_holder();
-  return holder.holder_constructed() ? holder.template value_ptr<C>() : nullptr;
-}
 
 // Sets the Python error for the exception being handled, as pybind11 does
 // for exceptions that leave a bound function. Call only inside a catch block.

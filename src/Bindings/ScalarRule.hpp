@@ -131,9 +131,10 @@ inline Load load_complex(PyObject* obj, Py_complex& out) {
   return converted(out.real);
 }
 
-// A scalar of kind T; single precision takes the nearest value.
+// A scalar of kind T by the conversions above; single precision takes the
+// nearest value.
 template <class T>
-Load load_scalar(PyObject* obj, T& out) {
+[[gnu::noinline]] Load load_scalar_converted(PyObject* obj, T& out) {
   if constexpr (is_complex<T>) {
     using R = typename T::value_type;
     Py_complex value{};
@@ -146,6 +147,27 @@ Load load_scalar(PyObject* obj, T& out) {
     out = static_cast<T>(value);
     return loaded;
   }
+}
+
+// A scalar of kind T. A value of the kind's own Python type (float for real
+// kinds, complex for complex ones) is read inline, with the same result as
+// the conversions; any other goes to them, out of line.
+template <class T>
+[[gnu::always_inline]] inline Load load_scalar(PyObject* obj, T& out) {
+  if constexpr (is_complex<T>) {
+    using R = typename T::value_type;
+    if (Py_TYPE(obj) == &PyComplex_Type) {
+      const Py_complex value = reinterpret_cast<PyComplexObject*>(obj)->cval;
+      out = T(static_cast<R>(value.real), static_cast<R>(value.imag));
+      return Load::value;
+    }
+  } else {
+    if (Py_TYPE(obj) == &PyFloat_Type) {
+      out = static_cast<T>(PyFloat_AS_DOUBLE(obj));
+      return Load::value;
+    }
+  }
+  return load_scalar_converted(obj, out);
 }
 
 }  // namespace Bindings

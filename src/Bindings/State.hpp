@@ -12,6 +12,7 @@
 
 #include <vector>
 
+#include "ClassIndex.hpp"
 #include "Kinds.hpp"
 #include "Refusal.hpp"
 #include "TypeCategories.hpp"
@@ -53,6 +54,12 @@ struct State {
   // The class table, by class_index: at the module's start, by vexa's
   // registration of its classes, or by adopt_classes in any other module.
   PyTypeObject* classes[classCount] = {};
+  // The positions of the classes above by type object: filled anew with
+  // every class added to the table.
+  ClassIndex classIndex;
+  // Whether pybind11 keeps an instance's native object where native_object
+  // reads it inline: once the table is complete, by check_instance_layout.
+  bool instanceLayoutHolds = false;
   // The module's call fronts, each with its entry point: appended by the
   // Registry at the module's start. Each front (its table of thunks,
   // docstring, refusal text and method definition) lives at a fixed address

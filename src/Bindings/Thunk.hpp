@@ -12,6 +12,7 @@
 #include <type_traits>
 #include <utility>
 
+#include "ClassTable.hpp"
 #include "Flag.hpp"
 #include "Kinds.hpp"
 #include "Load.hpp"
@@ -34,7 +35,9 @@ template <class T>
 struct FastArg<T, std::enable_if_t<is_scalar_kind<T>>> {
   static constexpr bool exact = false;
   using Stored = T;
-  static Load load(PyObject* obj, Stored& out) { return load_scalar(obj, out); }
+  [[gnu::always_inline]] static Load load(PyObject* obj, Stored& out) {
+    return load_scalar(obj, out);
+  }
   static T get(Stored value) { return value; }
 };
 
@@ -99,7 +102,7 @@ bool load_exact(PyObject* obj, Stored& out) {
 
 // Converts an argument unless an earlier one failed.
 template <class P, class Stored>
-void load_converted(PyObject* obj, Stored& out, Load& outcome) {
+[[gnu::always_inline]] inline void load_converted(PyObject* obj, Stored& out, Load& outcome) {
   if constexpr (!Fast<P>::exact) {
     if (outcome == Load::value) {
       outcome = Fast<P>::load(obj, out);

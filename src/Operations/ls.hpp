@@ -49,6 +49,52 @@ inline lapack_int gels(blas_int m, blas_int n, blas_int nrhs, std::complex<doubl
 
 }  // namespace routine
 
+// Up to this order k = min(m, n), ?gels factors and applies its reflectors
+// unblocked whatever workspace it gets: ?geqrf, ?gelqf, ?ormqr and ?ormlq
+// block only a k beyond their block size, 32 in vexa's OpenBLAS. The
+// minimum workspace that LAPACK documents for ?gels, k + max(k, nrhs) for nrhs
+// right-hand sides, then serves exactly as well as the size that a query
+// would ask for, and the solve skips the query. benchmarks/gels_workspace.py finds
+// the same bits either way and, up to this order, the solve without the
+// query faster; from order 48 on the two take about as long, and from 128
+// on the blocked algorithms make the larger workspace up to twice as fast.
+constexpr size_t gelsUnblockedOrder = 32;
+
+// Scratch of count elements of V and extras of E, secured on construction
+// and left uninitialised (the routines write before they read): inside the
+// object up to a bound, so that a small solve does not allocate, and on the
+// heap beyond it, where the call's own work dwarfs an allocation's.
+template <class V, class E>
+class Scratch {
+ public:
+  static constexpr size_t localBytes = 4096;
+
+  Scratch(size_t count, size_t extras) {
+    static_assert(alignof(E) <= alignof(V), "the extras follow the elements");
+    if (count <= localBytes / sizeof(V) && extras <= (localBytes - count * sizeof(V)) / sizeof(E)) {
+      m_elements = reinterpret_cast<V*>(m_local);
+      m_extras = reinterpret_cast<E*>(m_local + count * sizeof(V));
+    } else {
+      m_heapElements.reset(new V[count]);
+      m_heapExtras.reset(new E[extras]);
+      m_elements = m_heapElements.get();
+      m_extras = m_heapExtras.get();
+    }
+  }
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+
+  V* elements() const { return m_elements; }
+  E* extras() const { return m_extras; }
+
+ private:
+  alignas(V) unsigned char m_local[localBytes];
+  std::unique_ptr<V[]> m_heapElements;
+  std::unique_ptr<E[]> m_heapExtras;
+  V* m_elements = nullptr;
+  E* m_extras = nullptr;
+};
+
 // The solve by ?gels of ls and gels, after their checks of shapes and
 // overlap: the m x n matrix A, and nrhs right-hand sides in the columns of
 // B, each max(m, n) elements long (ldb apart), of which the first m are
@@ -70,22 +116,25 @@ void solve_least_squares(const char* name, const char* operand, blas_int m, blas
     return;
   }
   const blas_int lda = leading_dimension(m), ldb = leading_dimension(std::max(m, n));
-  V wanted = 0;
-  routine::gels(m, n, nrhs, A, lda, B, ldb, &wanted, -1);
   const size_t k = static_cast<size_t>(std::min(m, n));
+  // A larger problem asks ?gels for the workspace it wants. A rejected
+  // argument leaves that size at 0; the solve below rejects it again, before
+  // any work.
+  V wanted = 0;
+  if (k > gelsUnblockedOrder) {
+    routine::gels(m, n, nrhs, A, lda, B, ldb, &wanted, -1);
+  }
   // ?gels needs at least k + max(k, nrhs) elements, ?trcon 3k; the checks' copy
   // of the factor and its line scales (k * k + k) follow them.
   const size_t lwork =
       std::max({static_cast<size_t>(std::real(wanted)), k + std::max(k, columns), 3 * k});
-  // Left uninitialised: the routines write before they read.
-  const std::unique_ptr<V[]> scratch(new V[lwork + SolveChecks<V>::space_size(k)]);
-  const std::unique_ptr<trcon_extra<V>[]> extra(new trcon_extra<V>[k]);
+  const Scratch<V, trcon_extra<V>> scratch(lwork + SolveChecks<V>::space_size(k), k);
   // The power of two each right-hand side is kept in range by: one on the
   // stack for a single one.
   int single = 0;
   const std::unique_ptr<int[]> several(nrhs > 1 ? new int[columns] : nullptr);
   int* const exponents = nrhs > 1 ? several.get() : &single;
-  V* const work = scratch.get();
+  V* const work = scratch.elements();
   const blas_int workSize = to_blas_int(name, lwork);
   // The solve and the tests of its results touch no caller's object; a
   // refusal leaves after the lock is retaken, with B back in the caller's
@@ -94,7 +143,7 @@ void solve_least_squares(const char* name, const char* operand, blas_int m, blas
   unlocked(Work::solve, amount, [&] {
     const RangeKept<V> kept(B, rows, columns, static_cast<size_t>(m), rows, exponents);
     refuse_solver_status(name, routine::gels(m, n, nrhs, A, lda, B, ldb, work, workSize));
-    checks.factor(A, lda, work + lwork, work, extra.get());
+    checks.factor(A, lda, work + lwork, work, scratch.extras());
     for (size_t j = 0; j < columns; ++j) {
       checks.solution(B + j * rows);
     }
