@@ -368,9 +368,11 @@ def interpolate(points, at):
 # Stalls: how long another Python thread waits while one call runs.
 
 
-def stall_fraction(call):
+def stall_fraction(call, prepare=None):
     """The longest time within one call of `call` in which a second Python thread made no step,
-    over the call's length."""
+    over the call's length; `prepare`, run before the watch starts, puts operands back."""
+    if prepare:
+        prepare()
     stop, gaps = threading.Event(), []
 
     def watch():
@@ -398,6 +400,7 @@ def stall_rows():
     import numpy as np
     import vexa
     import vexa_io
+    import vexa_linalg as la
 
     rng = np.random.default_rng(3)
 
@@ -412,9 +415,26 @@ def stall_rows():
             a, x, y = vexa_io.wrap(matrix(*shape)), vexa_io.from_buffer(np.ones(shape[1])), None
             y = vexa_io.from_buffer(np.zeros(shape[0]))
             return lambda: vexa.gemv(1.0, 0.0, a, x, y)
-        a0, b0 = matrix(*shape), rng.standard_normal(shape[0])
-        a, x = vexa_io.wrap(a0.copy(order="F")), vexa_io.wrap(b0.copy())
-        return lambda: vexa.ls(a, x)
+        if name in ("ls", "gels"):
+            a0, b0 = matrix(*shape), rng.standard_normal(shape[0])
+            a, x = vexa_io.wrap(a0.copy(order="F")), vexa_io.wrap(b0.copy())
+            solve = vexa.ls if name == "ls" else la.gels
+            return lambda: solve(a, x)
+        # The factorizations and trsm overwrite what the next call reads: each call gets the
+        # same operands back before the watch starts.
+        n = shape[0]
+        a0 = matrix(n, n)
+        a0 = {"trsm": np.triu(a0), "gesv": a0, "posv": a0 @ a0.T}[name] + n * np.eye(n)
+        a1, b1 = np.asfortranarray(a0), np.asfortranarray(matrix(n, 1 if name != "trsm" else n))
+        a, b = vexa_io.wrap(a1), vexa_io.wrap(b1)
+        keep = a0.copy(order="F"), b1.copy(order="F")
+        call = {
+            "trsm": lambda: la.trsm("L", "U", "N", "N", 1.0, a, b),
+            "gesv": lambda: la.gesv(a, b),
+            "posv": lambda: la.posv("U", a, b),
+        }[name]
+        call.prepare = lambda: (np.copyto(a1, keep[0]), np.copyto(b1, keep[1]))
+        return call
 
     def numpy_call(name, shape):
         a = matrix(*shape)
@@ -425,23 +445,35 @@ def stall_rows():
             x, out = np.ones(shape[1]), np.empty(shape[0])
             return lambda: np.matmul(a, x, out=out)
         b = rng.standard_normal(shape[0])
-        return lambda: np.linalg.lstsq(a, b, rcond=None)
+        if name in ("ls", "gels"):
+            return lambda: np.linalg.lstsq(a, b, rcond=None)
+        if name == "gesv":
+            shifted = a + shape[0] * np.eye(shape[0])
+            return lambda: np.linalg.solve(shifted, b)
+        return None
 
-    sizes = {"gemm": [(1500, 1500), (60, 60)], "gemv": [(4000, 4000), (500, 500)],
-             "ls": [(4000, 400), (100, 50)]}  # fmt: skip
+    square, tall = [(1500, 1500), (60, 60)], [(4000, 400), (100, 50)]
+    sizes = {"gemm": square, "gemv": [(4000, 4000), (500, 500)], "ls": tall,
+             "trsm": square, "gesv": square, "posv": square, "gels": tall}  # fmt: skip
     limits = thresholds()
-    family = {"gemm": "product", "gemv": "product", "ls": "solve"}
+    family = {"gemm": "product", "gemv": "product"}
+    # Work as the calls reckon it: gesv and posv n^2 (n + right-hand sides), trsm m n order.
+    amounts = {"gemm": lambda m, n: m * n * n, "gemv": lambda m, n: m * n,
+               "ls": lambda m, n: m * n * min(m, n), "gels": lambda m, n: m * n * min(m, n),
+               "trsm": lambda m, n: m * n * n, "gesv": lambda m, n: n * n * (n + 1),
+               "posv": lambda m, n: n * n * (n + 1)}  # fmt: skip
     rows = []
     for name, shapes in sizes.items():
         for shape in shapes:
-            work = math.prod(shape) * {"gemm": shape[1], "gemv": 1, "ls": min(shape)}[name]
-            side = "above" if work >= limits[family[name]] else "below"
+            work = amounts[name](*shape)
+            side = "above" if work >= limits[family.get(name, "solve")] else "below"
             for library, make in (("vexa", vexa_call), ("numpy", numpy_call)):
-                if library == "numpy" and side == "below":
+                call = None if library == "numpy" and side == "below" else make(name, shape)
+                if call is None:
                     continue
-                call = make(name, shape)
-                call()
-                measured = [stall_fraction(call) for _ in range(3)]
+                prepare = getattr(call, "prepare", None)
+                stall_fraction(call, prepare)
+                measured = [stall_fraction(call, prepare) for _ in range(3)]
                 fraction = statistics.median(f for f, _ in measured)
                 length = statistics.median(t for _, t in measured)
                 rows.append((f"{library} {name}", "x".join(map(str, shape)), work, side, length,
@@ -456,7 +488,8 @@ def section_stalls(args):
         "A second Python thread loops on `time.perf_counter()`; its stall is the longest time "
         "within one call in which it made no step, over the call's length (median of 3 calls; "
         "1.0: the call held the lock throughout). Kind d; amounts as in the thresholds table; "
-        "numpy: `matmul(out=)` and `linalg.lstsq`.",
+        "vexa_linalg's solves (trsm, gesv, posv, gels) beside vexa's; numpy: `matmul(out=)`, "
+        "`linalg.lstsq` and `linalg.solve`.",
         "",
         "| call | shape | amount | threshold | call ms | stall / call |",
         "|---|---|---|---|---|---|",
