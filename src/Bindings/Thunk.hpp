@@ -140,8 +140,10 @@ enum class Route { done, refused, chain };
 
 using Thunk = PyObject* (*)(PyObject* const* args, Route& route);
 
-template <class Ret, class... Args, std::size_t... I>
-PyObject* fast_call_impl(Ret (*function)(Args...), PyObject* const* args, Route& route,
+// The operation is a template argument, so that its call is a direct one that the compiler may
+// inline into the thunk.
+template <auto function, class Ret, class... Args, std::size_t... I>
+PyObject* fast_call_impl(Ret (*)(Args...), PyObject* const* args, Route& route,
                          std::index_sequence<I...> seq) {
   std::tuple<typename Fast<Args>::Stored...> loaded;
   // Exact arguments first, so that a call left to the chain has converted
@@ -172,14 +174,14 @@ PyObject* fast_call_impl(Ret (*function)(Args...), PyObject* const* args, Route&
   }
 }
 
-template <class Ret, class... Args>
+template <auto F, class Ret, class... Args>
 PyObject* fast_call_of(Ret (*function)(Args...), PyObject* const* args, Route& route) {
-  return fast_call_impl(function, args, route, std::index_sequence_for<Args...>{});
+  return fast_call_impl<F>(function, args, route, std::index_sequence_for<Args...>{});
 }
 
 template <auto F>
 PyObject* fast_call(PyObject* const* args, Route& route) {
-  return fast_call_of(F, args, route);
+  return fast_call_of<F>(F, args, route);
 }
 
 }  // namespace Bindings

@@ -29,7 +29,8 @@ inline void complex_axpy(blas_int n, const std::complex<double>& a, const std::c
 
 // As scal: a factor with no imaginary part adds part by part.
 template <class R>
-void axpy(blas_int n, const std::complex<R>& a, const std::complex<R>* x, std::complex<R>* y) {
+[[gnu::always_inline]] inline void axpy(blas_int n, const std::complex<R>& a,
+                                        const std::complex<R>* x, std::complex<R>* y) {
   if (!on_parts(n, a, [](auto... args) { axpy(args...); }, x, y)) {
     complex_axpy(n, a, x, y);
   }
@@ -41,7 +42,7 @@ void axpy(blas_int n, const std::complex<R>& a, const std::complex<R>* x, std::c
 // bites (OpenBLAS's complex kernels read parts they have just written), so
 // the run is scaled by a + 1 instead.
 template <class V>
-void add_scaled(blas_int n, const V& a, const V* x, V* y) {
+[[gnu::always_inline]] inline void add_scaled(blas_int n, const V& a, const V* x, V* y) {
   if (x == y) {
     routine::scal(n, a + V(1), y);
   } else {
@@ -51,8 +52,9 @@ void add_scaled(blas_int n, const V& a, const V* x, V* y) {
 
 }  // namespace detail
 
+// Always inlined: its own work, checks and one BLAS call, costs less than a call of its own.
 template <class T, class S>
-S& Operations::axpy(typename T::SampleType a, const T& x, S& y) {
+[[gnu::always_inline]] inline S& Operations::axpy(typename T::SampleType a, const T& x, S& y) {
   const blas_int n = detail::level1_count("axpy", x, y);
   detail::refuse_partial_overlap("axpy", x.get(), y.get(), n);
   detail::unlocked(Work::level1, n, [&] { detail::add_scaled(n, a, x.get(), y.get()); });

@@ -46,7 +46,8 @@ const R* parts(const std::complex<R>* x) {
 // the neighbours of an element holding NaN. The parts go in two runs of n, so
 // counts stay within the BLAS integer. Returns false for any other factor.
 template <class R, class Routine, class... Elements>
-bool on_parts(blas_int n, const std::complex<R>& a, Routine routine, Elements*... x) {
+[[gnu::always_inline]] inline bool on_parts(blas_int n, const std::complex<R>& a, Routine routine,
+                                            Elements*... x) {
   if (a.imag() != 0) {
     return false;
   }
@@ -56,7 +57,7 @@ bool on_parts(blas_int n, const std::complex<R>& a, Routine routine, Elements*..
 }
 
 template <class R>
-void scal(blas_int n, const std::complex<R>& s, std::complex<R>* x) {
+[[gnu::always_inline]] inline void scal(blas_int n, const std::complex<R>& s, std::complex<R>* x) {
   if (!on_parts(n, s, [](auto... args) { scal(args...); }, x)) {
     complex_scal(n, s, x);
   }
@@ -78,8 +79,9 @@ void scal(blas_int n, const std::complex<R>& s, std::complex<R>* x, blas_int inc
 }  // namespace routine
 }  // namespace detail
 
+// Always inlined: its own work, checks and one BLAS call, costs less than a call of its own.
 template <class T>
-T& Operations::scale(typename T::SampleType s, T& x) {
+[[gnu::always_inline]] inline T& Operations::scale(typename T::SampleType s, T& x) {
   const blas_int n = detail::to_blas_int("scale", x.numel());
   detail::unlocked(Work::level1, n, [&] { detail::routine::scal(n, s, x.get()); });
   return x;
