@@ -3,11 +3,9 @@
 # the default one, each in its own environment (.venv-3.X): 3.12 and 3.13
 # from pyenv, 3.14 and 3.15 from Debian's testing suite in a chroot
 # (.ci/chroot.sh), since neither pyenv nor uv can fetch them here. To stay
-# within CI's time, these builds skip link-time optimisation (the default
-# Python's build and every install route keep it) and the runs skip the slow
-# tests (child processes and campaigns, which the default Python runs).
+# within CI's time, the runs skip the slow tests (child processes and
+# campaigns), which the default Python runs.
 set -euo pipefail
-export VEXA_CMAKE_ARGS="-C cmake.define.CMAKE_INTERPROCEDURAL_OPTIMIZATION=OFF"
 cd "$(dirname "$0")/.."
 versions=${PYENV_ROOT:-$HOME/.pyenv}/versions
 for minor in 3.12 3.13; do
@@ -21,7 +19,7 @@ for minor in 3.12 3.13; do
   ".venv-$minor/bin/python" -m pytest -q -p no:cacheprovider -m "not slow"
 done
 # shellcheck disable=SC2016
-bash .ci/chroot.sh env VEXA_CMAKE_ARGS="$VEXA_CMAKE_ARGS" bash -c 'for minor in 3.14 3.15; do
+bash .ci/chroot.sh bash -c 'for minor in 3.14 3.15; do
   echo "== Python $minor: $(command -v "python$minor")"
   VEXA_PYTHON=python$minor VEXA_VENV=.venv-$minor bash tools/venv.sh test
   ".venv-$minor/bin/python" -m pytest -q -p no:cacheprovider -m "not slow"
