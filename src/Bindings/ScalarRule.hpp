@@ -151,7 +151,10 @@ template <class T>
 
 // A scalar of kind T. A value of the kind's own Python type (float for real
 // kinds, complex for complex ones) is read inline, with the same result as
-// the conversions; any other goes to them, out of line.
+// the conversions; any other goes to them, out of line, through a temporary
+// of its own: were out's address passed to that call, a caller's out could
+// no longer live in registers, and a complex one would be copied again on
+// its way to the operation.
 template <class T>
 [[gnu::always_inline]] inline Load load_scalar(PyObject* obj, T& out) {
   if constexpr (is_complex<T>) {
@@ -167,7 +170,10 @@ template <class T>
       return Load::value;
     }
   }
-  return load_scalar_converted(obj, out);
+  T converted{};
+  const Load loaded = load_scalar_converted(obj, converted);
+  out = converted;
+  return loaded;
 }
 
 }  // namespace Bindings
