@@ -87,7 +87,7 @@ struct FastFunction {
       if (table[key] == nullptr) {
         return refusal.raise(args, arity);
       }
-      Route route = Route::chain;
+      Route route = Route::done;
       PyObject* result = table[key](args, route);
       if (route == Route::done) {
         return result;
@@ -95,6 +95,9 @@ struct FastFunction {
       if (route == Route::refused) {
         return refusal.raise(args, arity);
       }
+      // Positional and of arity arguments, as tested above: nargs and
+      // kwnames need not be kept across the thunk's call.
+      return PyObject_Vectorcall(chain, args, arity, nullptr);
     }
     return PyObject_Vectorcall(chain, args, static_cast<std::size_t>(nargs), kwnames);
   }

@@ -135,7 +135,9 @@ PyObject* owner_of(const Out& out, const Loaded& loaded, PyObject* const* args,
 
 // What became of a call that the table gave to a thunk: done (its result,
 // or nullptr with the Python error set), refused (a scalar is no number of
-// the kind, a flag no str), or left to the chain.
+// the kind, a flag no str), or left to the chain. The front passes done, and
+// a thunk writes only the other two, so that a call's success path stores
+// nothing.
 enum class Route { done, refused, chain };
 
 using Thunk = PyObject* (*)(PyObject* const* args, Route& route);
@@ -154,8 +156,10 @@ PyObject* fast_call_impl(Ret (*)(Args...), PyObject* const* args, Route& route,
   }
   Load outcome = Load::value;
   (load_converted<Args>(args[I], std::get<I>(loaded), outcome), ...);
-  route = outcome == Load::refused ? Route::refused : Route::done;
   if (outcome != Load::value) {
+    if (outcome == Load::refused) {
+      route = Route::refused;
+    }
     return nullptr;
   }
   try {
