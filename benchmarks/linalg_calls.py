@@ -13,19 +13,17 @@ spinning. Writes benchmarks/results/linalg_calls.md by default.
 """
 
 import argparse
-import os
-import re
-import subprocess
-import sys
-import tempfile
 from dataclasses import dataclass
 from pathlib import Path
 
 from cases import TARGETS
-from scalars import MARKS, counts
+from scalars import counted_loops
 
 RESULTS = Path(__file__).resolve().parent / "results"
 KINDS = "sdcz"
+# The CBLAS routines, by the names the libraries export them under (scipy_cblas_* in the
+# OpenBLAS that scipy bundles).
+CBLAS = r"(scipy_)?cblas_"
 
 
 @dataclass(frozen=True)
@@ -180,42 +178,10 @@ class Measured:
         return "FAIL: " + ", ".join(missed) if missed else "PASS"
 
 
-def in_routines(path, routines=r"(scipy_)?cblas_"):
-    """The instructions that a callgrind dump counts inside CBLAS routines: the inclusive cost
-    of every call of a function named cblas_* (scipy_cblas_* in the bundled OpenBLAS), which
-    the dumps name in full (--compress-strings=no); or of those that routines matches."""
-    total, callee, routine_call = 0, "", False
-    for line in path.read_text().splitlines():
-        if line.startswith("cfn="):
-            callee = line[4:]
-        elif line.startswith("calls="):
-            routine_call = re.match(routines, callee) is not None
-        elif routine_call and re.match(r"^[+-]?\d+ \d+$", line):
-            total += int(line.split()[1])
-            routine_call = False
-    return total
-
-
 def parent(calls, out):
-    with tempfile.TemporaryDirectory() as tmp:
-        tmp = Path(tmp)
-        (tmp / "marks.c").write_text(MARKS)
-        marks = tmp / "marks.so"
-        subprocess.run(["cc", "-shared", "-fPIC", "-O1", "-o", marks, tmp / "marks.c"], check=True)
-        command = ["valgrind", "--tool=callgrind", f"--callgrind-out-file={tmp}/cg.out.%p",
-                   "--dump-instr=no", "--dump-line=no", "--compress-strings=no",
-                   sys.executable, __file__, "--child", str(marks),
-                   "--calls", str(calls)]  # fmt: skip
-        env = os.environ | {"OPENBLAS_NUM_THREADS": "1"}
-        subprocess.run(command, check=True, stderr=subprocess.DEVNULL, env=env)
-        measured = counts(tmp)
-        dumps = sorted(tmp.glob("cg.out.*"), key=lambda p: int(p.name.split(".")[-1]))
-        # The dumps that counts() reads: those of the loops, in the same order.
-        loops = re.compile(r"^desc: Trigger: Client Request: (?!warm-up$)", re.M)
-        blas = [in_routines(path) for path in dumps if loops.search(path.read_text())]
     per_call = {}
-    pairs = zip(measured[::2], measured[1::2], blas[::2], strict=True)
-    for (label, loop_count), (_, empty_count), blas_count in pairs:
+    loops = counted_loops(__file__, ["--calls", str(calls)], CBLAS)
+    for label, loop_count, empty_count, blas_count in loops:
         name, kind, side = label.split("|")
         sides = per_call.setdefault((name, kind), {})
         sides[side] = (loop_count - empty_count) / calls

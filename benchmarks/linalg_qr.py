@@ -18,24 +18,19 @@ benchmarks/results/linalg_qr.md by default.
 """
 
 import argparse
-import os
-import re
-import subprocess
-import sys
-import tempfile
 from dataclasses import dataclass
 from pathlib import Path
 
 from cases import TARGETS
 from linalg_calls import loop
-from scalars import MARKS, counts
+from scalars import counted_loops
 
 RESULTS = Path(__file__).resolve().parent / "results"
 SIZES = (4, 8, 50)
 # (function, right-hand sides): geqrf has none.
 CALLS = [("geqrf", 0)] + [(name, r) for name in ("ormqr", "gels") for r in (1, 8)]
 # The LAPACK routines the calls reach, by the names the libraries export them under.
-ROUTINE = re.compile(r"^(scipy_)?[sdcz](geqrf|ormqr|unmqr|gels|trcon)_")
+ROUTINE = r"(scipy_)?[sdcz](geqrf|ormqr|unmqr|gels|trcon)_"
 
 
 def operands(kind, n, r):
@@ -130,24 +125,6 @@ def child(calls, kinds, marks):
                         lib.dump(mark.encode())
 
 
-def in_lapack(path):
-    """The instructions that a callgrind dump counts inside the LAPACK routines of ROUTINE
-    entered from outside them: the inclusive cost of each such call, the caller being the
-    function of the latest fn= line."""
-    total, caller, callee, counted = 0, "", "", False
-    for line in path.read_text().splitlines():
-        if line.startswith("fn="):
-            caller = line[3:]
-        elif line.startswith("cfn="):
-            callee = line[4:]
-        elif line.startswith("calls="):
-            counted = ROUTINE.match(callee) is not None and ROUTINE.match(caller) is None
-        elif counted and re.match(r"^[+-]?\d+ \d+$", line):
-            total += int(line.split()[1])
-            counted = False
-    return total
-
-
 @dataclass
 class Measured:
     name: str
@@ -172,24 +149,9 @@ class Measured:
 
 
 def parent(calls, kinds, out):
-    with tempfile.TemporaryDirectory() as tmp:
-        tmp = Path(tmp)
-        (tmp / "marks.c").write_text(MARKS)
-        marks = tmp / "marks.so"
-        subprocess.run(["cc", "-shared", "-fPIC", "-O1", "-o", marks, tmp / "marks.c"], check=True)
-        command = ["valgrind", "--tool=callgrind", f"--callgrind-out-file={tmp}/cg.out.%p",
-                   "--dump-instr=no", "--dump-line=no", "--compress-strings=no",
-                   sys.executable, __file__, "--child", str(marks),
-                   "--calls", str(calls), "--kinds", kinds]  # fmt: skip
-        env = os.environ | {"OPENBLAS_NUM_THREADS": "1"}
-        subprocess.run(command, check=True, stderr=subprocess.DEVNULL, env=env)
-        measured = counts(tmp)
-        dumps = sorted(tmp.glob("cg.out.*"), key=lambda p: int(p.name.split(".")[-1]))
-        loops = re.compile(r"^desc: Trigger: Client Request: (?!warm-up$)", re.M)
-        lapack = [in_lapack(path) for path in dumps if loops.search(path.read_text())]
     per_call = {}
-    pairs = zip(measured[::2], measured[1::2], lapack[::2], strict=True)
-    for (label, loop_count), (_, base_count), lapack_count in pairs:
+    loops = counted_loops(__file__, ["--calls", str(calls), "--kinds", kinds], ROUTINE)
+    for label, loop_count, base_count, lapack_count in loops:
         name, r, n, kind, side = label.split("|")
         sides = per_call.setdefault((name, int(r), int(n), kind), {})
         sides[side] = (loop_count - base_count) / calls

@@ -21,19 +21,15 @@ default benchmarks/results, and build/bench-quick for --quick.
 """
 
 import argparse
-import os
-import re
-import subprocess
 import sys
-import tempfile
 import time
 from dataclasses import dataclass
 from pathlib import Path
 
 from cases import Target
-from linalg_calls import in_routines, loop
+from linalg_calls import loop
 from report import add_output_options, machine, output_dir
-from scalars import MARKS, counts
+from scalars import counted_loops
 
 KINDS = "sdcz"
 SIZES = ((4, 1), (4, 8), (8, 1), (8, 8), (50, 1), (50, 8))
@@ -174,28 +170,9 @@ class Counted:
 
 def instructions(calls):
     """Runs the child under callgrind; the counted rows."""
-    with tempfile.TemporaryDirectory() as tmp:
-        tmp = Path(tmp)
-        (tmp / "marks.c").write_text(MARKS)
-        marks = tmp / "marks.so"
-        subprocess.run(["cc", "-shared", "-fPIC", "-O1", "-o", marks, tmp / "marks.c"], check=True)
-        command = ["valgrind", "--tool=callgrind", f"--callgrind-out-file={tmp}/cg.out.%p",
-                   "--dump-instr=no", "--dump-line=no", "--compress-strings=no",
-                   sys.executable, __file__, "--child", str(marks),
-                   "--calls", str(calls)]  # fmt: skip
-        env = os.environ | {"OPENBLAS_NUM_THREADS": "1"}
-        subprocess.run(command, check=True, stderr=subprocess.DEVNULL, env=env)
-        measured = counts(tmp)
-        dumps = sorted(tmp.glob("cg.out.*"), key=lambda p: int(p.name.split(".")[-1]))
-        loops = re.compile(r"^desc: Trigger: Client Request: (?!warm-up$)", re.M)
-        lapack = [
-            in_routines(path, r"(scipy_)?LAPACKE_\w+_work$")
-            for path in dumps
-            if loops.search(path.read_text())
-        ]
     per_call = {}
-    pairs = zip(measured[::2], measured[1::2], lapack[::2], strict=True)
-    for (label, loop_count), (_, empty_count), lapack_count in pairs:
+    loops = counted_loops(__file__, ["--calls", str(calls)], r"(scipy_)?LAPACKE_\w+_work$")
+    for label, loop_count, empty_count, lapack_count in loops:
         name, n, nrhs, kind, side, turns = label.split("|")
         sides = per_call.setdefault((name, int(n), int(nrhs), kind), {})
         sides[side] = (loop_count - empty_count) / int(turns)

@@ -7,13 +7,14 @@ valgrind's callgrind, so the figures do not depend on the machine's load.
 Runs itself under callgrind (needs valgrind, its callgrind.h header and a C compiler). Each row
 counts a loop of N statements and subtracts an empty loop of N turns, between callgrind client
 requests; operands hold 8 elements (8x8 for gemv's A). Writes benchmarks/results/scalars.md by
-default.
+default. The other callgrind benchmarks share its marks library, counts() and counted_loops().
 """
 
 import argparse
 import ctypes
 import decimal
 import fractions
+import os
 import re
 import subprocess
 import sys
@@ -146,6 +147,51 @@ def counts(out_dir):
         if label and label.group(1) != "warm-up":
             found.append((label.group(1), int(total.group(1))))
     return found
+
+
+def in_routines(path, routines):
+    """The instructions that a callgrind dump counts inside the routines whose names match the
+    pattern routines (from the name's start; the dumps name functions in full with
+    --compress-strings=no): the inclusive cost of each call of one of them from a function that
+    is not one of them, the caller being that of the latest fn= line, so nested calls count once."""
+    routines = re.compile(routines)
+    total, caller, callee, counted = 0, "", "", False
+    for line in path.read_text().splitlines():
+        if line.startswith("fn="):
+            caller = line[3:]
+        elif line.startswith("cfn="):
+            callee = line[4:]
+        elif line.startswith("calls="):
+            counted = routines.match(callee) is not None and routines.match(caller) is None
+        elif counted and re.match(r"^[+-]?\d+ \d+$", line):
+            total += int(line.split()[1])
+            counted = False
+    return total
+
+
+def counted_loops(script, arguments, routines):
+    """Runs script --child MARKS_LIBRARY *arguments under callgrind with one OpenBLAS thread
+    (with more, callgrind would count the waiting threads' spinning). The child dumps pairs of
+    loops, the measured one labelled and then its baseline; for each pair: the label, the two
+    loops' instructions, and those of the measured loop inside routines (in_routines)."""
+    with tempfile.TemporaryDirectory() as tmp:
+        tmp = Path(tmp)
+        (tmp / "marks.c").write_text(MARKS)
+        marks = tmp / "marks.so"
+        subprocess.run(["cc", "-shared", "-fPIC", "-O1", "-o", marks, tmp / "marks.c"], check=True)
+        command = ["valgrind", "--tool=callgrind", f"--callgrind-out-file={tmp}/cg.out.%p",
+                   "--dump-instr=no", "--dump-line=no", "--compress-strings=no",
+                   sys.executable, script, "--child", str(marks), *arguments]  # fmt: skip
+        env = os.environ | {"OPENBLAS_NUM_THREADS": "1"}
+        subprocess.run(command, check=True, stderr=subprocess.DEVNULL, env=env)
+        measured = counts(tmp)
+        dumps = sorted(tmp.glob("cg.out.*"), key=lambda p: int(p.name.split(".")[-1]))
+        # The dumps that counts() reads: those of the loops, in the same order.
+        loops = re.compile(r"^desc: Trigger: Client Request: (?!warm-up$)", re.M)
+        measured_loops = [path for path in dumps if loops.search(path.read_text())][::2]
+        inside = [in_routines(path, routines) for path in measured_loops]
+    pairs = zip(measured[::2], measured[1::2], inside, strict=True)
+    return [(label, count, base, routine) for (label, count), (_, base), routine in pairs]
 
 
 def parent(calls, out):
