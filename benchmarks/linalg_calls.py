@@ -17,7 +17,7 @@ from dataclasses import dataclass
 from pathlib import Path
 
 from cases import TARGETS
-from scalars import counted_loops
+from scalars import counted_loops, loop
 
 RESULTS = Path(__file__).resolve().parent / "results"
 KINDS = "sdcz"
@@ -117,13 +117,6 @@ def operands(kind):
     made["ua"] = units.reshape(1, 8).copy(order="F")
     alpha, beta = (0.5 + 0.25j, 0.5 - 0.25j) if complex_kind else (0.5, 0.5)
     return made | {"alpha": alpha, "beta": beta, "one": 1.0, "small": 1e-3}
-
-
-def loop(statement, names):
-    source = f"def run(turns, {', '.join(names)}):\n    for _ in turns:\n        {statement}\n"
-    space = {}
-    exec(source, space)  # noqa: S102 (fixed statements)
-    return space["run"]
 
 
 def child(calls, marks):

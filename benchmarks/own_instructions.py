@@ -28,6 +28,8 @@ import tempfile
 from dataclasses import dataclass
 from pathlib import Path
 
+from scalars import loop
+
 # Collection runs only between zero() and dump(): the split by object file sums the functions'
 # own costs, and with costs zeroed in the middle of a collection, callgrind charges the code
 # run between two loops to functions of the next.
@@ -142,13 +144,6 @@ def operands(kind):
     alpha, beta = (0.5 + 0.25j, 0.5 - 0.25j) if complex_kind else (0.5, 0.5)
     unit = 0.6 + 0.8j if complex_kind else -1.0
     return made | {"alpha": alpha, "beta": beta, "unit": unit, "copy": vexa.copy}
-
-
-def loop(statement, names):
-    source = f"def run(turns, {', '.join(names)}):\n    for _ in turns:\n        {statement}\n"
-    space = {}
-    exec(source, space)  # noqa: S102 (fixed statements)
-    return space["run"]
 
 
 def child(calls, marks):

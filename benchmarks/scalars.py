@@ -30,6 +30,8 @@ MARKS = r"""
 void zero(void) { CALLGRIND_ZERO_STATS; }
 void dump(const char* label) { CALLGRIND_DUMP_STATS_AT(label); }
 """
+# The loops' arguments, in the order measure() passes them.
+ARGUMENTS = ["function", "alpha", "beta", "x", "y", "A"]
 STATEMENTS = {
     "axpy": "function(alpha, x, y)",
     "gemv": "function(alpha, beta, A, x, y)",
@@ -103,9 +105,9 @@ def measure(lib, calls, label, run, empty, args):
         lib.dump(mark.encode())
 
 
-def loop(statement):
-    header = "def run(turns, function, alpha, beta, x, y, A):"
-    source = f"{header}\n    for _ in turns:\n        {statement}\n"
+def loop(code, names=ARGUMENTS):
+    """A function running code `turns` times with the names as its local variables."""
+    source = f"def run(turns, {', '.join(names)}):\n    for _ in turns:\n        {code}\n"
     space = {}
     exec(source, space)  # noqa: S102 (fixed statements)
     return space["run"]

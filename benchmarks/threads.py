@@ -41,7 +41,7 @@ import threading
 import time
 from pathlib import Path
 
-from scalars import MARKS
+from scalars import MARKS, loop
 from scalars import counts as callgrind_counts
 from timing import Statement, race
 
@@ -121,14 +121,6 @@ def statement(op, kind, shape):
         ns.update(A0=array(m, n), b0=array(m), A=array(m, n), x=array(m), copy=vexa.copy)
         code = "copy(A0, A); copy(b0, x)" + ("" if op == "ls copies" else "; f(A, x)")
     return code, ns
-
-
-def loop(code, names):
-    """A function running code `turns` times with the names as its local variables."""
-    source = f"def run(turns, {', '.join(names)}):\n    for _ in turns:\n        {code}\n"
-    space = {}
-    exec(source, space)  # noqa: S102 (fixed statements)
-    return space["run"]
 
 
 # Counting: a child process under callgrind runs each case between client requests.
